@@ -1,0 +1,104 @@
+#ifndef LOG_LOG_H
+#define LOG_LOG_H
+
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdint.h>
+
+#include <atomic>
+#include <string>
+
+#include "mutex/mutex.h"
+
+#define LOG_PRINTF(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))
+
+// The process's one logger, reached through Log::GetLog. It writes
+// timestamped, level-tagged records to its log file (opened and closed per
+// record, rotated by size) or, in REMOTE mode, to a log server over TCP.
+//
+// It owns its Mutex, its condition variable, the remote socket and the
+// activation thread, which re-reads the configuration file about every five
+// seconds. That thread changes Level, LogMode, RemoteIp, RemotePort, Socket
+// and Connected; the words read by writers on other threads are atomics.
+// Records may be written from any thread; rotation assumes one writer.
+class Log {
+public:
+    enum eLevel : int32_t { NONE = 0, MAJOR = 1, WARN = 2, INFO = 3, DBG = 4, MORE_DBG = 5 };
+
+    static Log* GetLog(const char* logFilePath = "/dev/null", const char* appName = "",
+                       const char* confFilePath = "/etc/log.conf", eLevel level = NONE);
+    static void Destroy();
+
+    // A log on "/dev/null" is a null log: no configuration, no header, no thread.
+    Log(const char* logFilePath, const char* appName, const char* confFilePath, eLevel level);
+    ~Log();
+
+    Log(const Log&) = delete;
+    Log& operator=(const Log&) = delete;
+
+    void SetDisplayMethod(bool display) { DisplayMethod = display; }
+    void SetLogRotationConfig(long maxFileSizeMb, int maxFileCount)
+    {
+        MaxFileSizeMb = maxFileSizeMb;
+        MaxFileCount = maxFileCount;
+    }
+
+    void Write(const char* format, eLevel level, const char* function, ...) LOG_PRINTF(2, 5);
+    // The record's message is the formatted text, a newline and a hex dump of data.
+    void Write(const char* format, unsigned char* data, unsigned int size, unsigned int bytesPerLine,
+               unsigned int indentation, eLevel level, const char* function, ...) LOG_PRINTF(2, 9);
+
+    static std::string ConvertByteArrayToString(const unsigned char* data, unsigned int size, int bytesPerLine,
+                                                unsigned int indentation);
+    void FormatHeader(char* buffer, eLevel level);
+
+    // Applies the configuration file; false when it cannot be opened.
+    bool ParseLogConfFile();
+    void WriteDefaultConfFile();
+
+    bool Connect();
+    bool Disconnect();
+
+    void* DynamicLogActivationThread(void* unused);
+
+    eLevel GetLevel() const { return Level.load(std::memory_order_relaxed); }
+    int32_t GetLogMode() const { return LogMode.load(std::memory_order_relaxed); }
+    bool IsConnected() const { return Connected.load(std::memory_order_relaxed); }
+    // Only while the activation thread is not re-reading (e.g. on a null log).
+    const std::string& GetRemoteIp() const { return RemoteIp; }
+    int32_t GetRemotePort() const { return RemotePort; }
+
+private:
+    void WriteV(const char* format, eLevel level, const char* function, va_list args) LOG_PRINTF(2, 0);
+    void WriteLocal(eLevel level, const char* format, const char* function, va_list args) LOG_PRINTF(3, 0);
+    void SendRemote(const char* header, const char* format, va_list args) LOG_PRINTF(3, 0);
+    void RotateLogFile();
+    void InsertHeader();
+
+    static Log* Instance;
+
+    Mutex LogMutex;
+    pthread_cond_t WakeCond;
+    std::atomic<eLevel> Level;
+    bool DisplayMethod;
+    std::atomic<int32_t> LogMode;
+    std::string RemoteIp;
+    int32_t RemotePort;
+    std::atomic<int> Socket;
+    std::atomic<bool> Connected;
+    const std::string LogFilePath;
+    const std::string AppName;
+    const std::string ConfFilePath;
+    pthread_t ActivationThread;
+    bool ThreadStarted;
+    bool StopThread GUARDED_BY(LogMutex);
+    long MaxFileSizeMb;
+    int MaxFileCount;
+};
+
+// Level names as written in records, indexed by Log::eLevel.
+static constexpr const char* LevelStr[] = {"NONE", "MAJOR", "WARN", "INFO", "DBG", "MORE_DBG"};
+
+void* DynamicLogActivationThreadFunc(void* arg);
+
+#endif
