@@ -1,6 +1,10 @@
 // The shared log configuration file: one line per application's level,
 // the mode line and the remote host line.
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 
 #include <climits>
 #include <fstream>
@@ -40,18 +44,79 @@ int32_t PortFromText(const std::string& text)
     return port > INT32_MAX ? INT32_MAX : port < INT32_MIN ? INT32_MIN : static_cast<int32_t>(port);
 }
 
+// Reads the file line by line as getline does: up to each "\n", the last
+// line without one. Opened non-blocking so that a FIFO at the path cannot
+// hold the reader, and cut off after MaxConfBytes so that a device or an
+// endless file there cannot exhaust memory.
+class ConfReader {
+public:
+    explicit ConfReader(const std::string& path) : Fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
+    ~ConfReader()
+    {
+        if (Fd >= 0)
+            close(Fd);
+    }
+    ConfReader(const ConfReader&) = delete;
+    ConfReader& operator=(const ConfReader&) = delete;
+
+    bool IsOpen() const { return Fd >= 0; }
+
+    // False at the end of the file or at a read error.
+    bool NextLine(std::string& line)
+    {
+        line.clear();
+        bool any = false;
+        for (;;) {
+            if (Next == End && !Fill())
+                return any;
+            any = true;
+            const char* newline = static_cast<const char*>(memchr(Buffer + Next, '\n', End - Next));
+            const size_t stop = newline != nullptr ? static_cast<size_t>(newline - Buffer) : End;
+            line.append(Buffer + Next, stop - Next);
+            Next = newline != nullptr ? stop + 1 : stop;
+            if (newline != nullptr)
+                return true;
+        }
+    }
+
+private:
+    static constexpr size_t MaxConfBytes = 16 << 20;
+
+    bool Fill()
+    {
+        if (Total >= MaxConfBytes)
+            return false;
+        ssize_t count;
+        do
+            count = read(Fd, Buffer, sizeof Buffer);
+        while (count < 0 && errno == EINTR);
+        if (count <= 0)
+            return false;
+        Next = 0;
+        End = static_cast<size_t>(count);
+        Total += End;
+        return true;
+    }
+
+    const int Fd;
+    char Buffer[4096];
+    size_t Next = 0;
+    size_t End = 0;
+    size_t Total = 0;
+};
+
 }  // namespace
 
 bool Log::ParseLogConfFile()
 {
     const std::string appKey = AppName + "=";
-    std::ifstream file(ConfFilePath);
-    if (!file.is_open())
+    ConfReader file(ConfFilePath);
+    if (!file.IsOpen())
         return false;
 
     int comments = 0;
     std::string line;
-    while (std::getline(file, line)) {
+    while (file.NextLine(line)) {
         if (comments >= MaxCommentLines)
             break;
         if (line.empty())

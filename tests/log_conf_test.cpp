@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "log_test_support.h"
 
@@ -143,4 +144,21 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
         EXPECT_EQ(log.GetRemoteIp(), "0.0.0.0");
         EXPECT_EQ(log.GetRemotePort(), 0);
     }
+}
+
+TEST_F(ConfFile, FifoOrDirectoryAtThePathNeitherBlocksNorChangesAnything)
+{
+    ASSERT_EQ(mkfifo(Path.c_str(), 0600), 0);
+    EXPECT_TRUE(Parsed.ParseLogConfFile());
+    remove(Path.c_str());
+    ASSERT_EQ(mkdir(Path.c_str(), 0700), 0);
+    EXPECT_TRUE(Parsed.ParseLogConfFile());
+    EXPECT_EQ(Parsed.GetLevel(), Log::INFO);
+}
+
+TEST_F(ConfFile, LinesLongerThanTheReadBufferAreWhole)
+{
+    Parse(std::string(10000, '#') + "\n" + "cue_ctl=" + std::string(5000, 'x') + "=DEBUG\nMODE=REMOTE");
+    EXPECT_EQ(Parsed.GetLevel(), Log::DBG);
+    EXPECT_EQ(Parsed.GetLogMode(), 1);
 }

@@ -107,3 +107,19 @@ TEST_F(RemoteLog, ServerThatClosedCostsRecordsButNeitherTheProcessNorTheConnecti
     EXPECT_NE(reported.find("ERROR: send failed. Reason: "), std::string::npos) << reported;
     EXPECT_TRUE(log->IsConnected());
 }
+
+TEST_F(RemoteLog, ServerThatStopsReadingCostsRecordsNotTime)
+{
+    auto log = Open(RemoteConf(Server.Port()));
+    const int peer = Server.Accept();
+    ASSERT_GE(peer, 0);
+    // Never read: once the socket buffers are full, each send fails at once.
+    const std::string message(10000, 'r');
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 2000; ++i)
+        log->Write("%s", Log::DBG, Function, message.c_str());
+    const std::string reported = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(reported.find("ERROR: send failed. Reason: Resource temporarily unavailable\n"), std::string::npos);
+    EXPECT_TRUE(log->IsConnected());
+    close(peer);
+}

@@ -58,7 +58,7 @@ TEST(MutexKinds, ErrorCheckingMutexRefusesAForeignUnlock) NO_THREAD_SAFETY_ANALY
 #endif
     Mutex mutex(false, nullptr);
     EXPECT_EQ(mutex.Lock(), 0);
-    EXPECT_EQ(OnOtherThread([&] { return mutex.Unlock(); }), EPERM);
+    EXPECT_EQ(OnOtherThread([&]() NO_THREAD_SAFETY_ANALYSIS { return mutex.Unlock(); }), EPERM);
     EXPECT_EQ(TryLockElsewhere(mutex), EBUSY);
     EXPECT_EQ(mutex.Unlock(), 0);
     EXPECT_EQ(mutex.Unlock(), EPERM);
