@@ -27,11 +27,11 @@ if(CMAKE_CROSSCOMPILING)
   endif()
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE powerpc)
   # dpkg-shlibdeps cannot see the target's libraries, so the run-time
-  # dependencies are stated here. The lowest versions are those of the
-  # newest symbol versions cue_ctl links against (GLIBC_2.34, GLIBCXX_3.4.29
-  # of GCC 11, GCC_3.0).
+  # dependencies are stated here: the versions Debian gives for the newest
+  # symbol versions cue_ctl links against (GLIBC_2.34, GLIBCXX_3.4.21,
+  # GCC_3.0). scripts/check_package checks them against the binary.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0)")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 5.2), libgcc-s1 (>= 3.0)")
 else()
   execute_process(COMMAND dpkg --print-architecture
                   OUTPUT_VARIABLE CUE_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE

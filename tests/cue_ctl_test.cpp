@@ -18,6 +18,7 @@ Bytes Frame(unsigned char address, const Bytes& body, int lengthByte = -1)
 {
     Bytes frame = {0x02, address, 0x00,
                    static_cast<unsigned char>(lengthByte < 0 ? body.size() : static_cast<size_t>(lengthByte))};
+    frame.reserve(frame.size() + body.size() + 1);
     frame.insert(frame.end(), body.begin(), body.end());
     unsigned int sum = 0;
     for (unsigned char byte : frame)

@@ -49,6 +49,7 @@ set -u
 cd /tmp
 await() {{ for _ in $(seq 500); do [ -e "$1" ] && return 0; sleep 0.01; done; echo "jail: $1 never appeared" >&2; }}
 helpers=()
+{setup}
 {helpers}
 start=$(date +%s%N)
 {tool} >/tmp/tool.out 2>/tmp/tool.err
@@ -124,8 +125,12 @@ class Sandbox:
             args += ["--bind", directory]
         return args + ["--", "/bin/bash", "-c", script]
 
-    def start(self, args, core=None, sink=None):
-        """Starts a run in the background; finish() collects it."""
+    def start(self, args, core=None, sink=None, setup="", user=None):
+        """Starts a run in the background; finish() collects it.
+
+        setup: shell lines run as root inside the jail before anything else.
+        user: a uid to run the tool as, instead of root.
+        """
         helpers = []
         if core is not None:
             helpers.append(
@@ -137,8 +142,9 @@ class Sandbox:
                 f"{shlex.quote(LOG_SINK)} --ready /tmp/sink.ready --out /tmp/sink.txt --raw /tmp/sink.raw "
                 f"--timeout 60 {' '.join(map(shlex.quote, sink))} 2>/tmp/sink.err & helpers+=($!); await /tmp/sink.ready"
             )
-        tool = " ".join(map(shlex.quote, shlex.split(EMULATOR) + [CUE_CTL] + list(args)))
-        script = RUN_SCRIPT.format(helpers="\n".join(helpers), tool=tool)
+        prefix = [] if user is None else ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"]
+        tool = " ".join(map(shlex.quote, prefix + shlex.split(EMULATOR) + [CUE_CTL] + list(args)))
+        script = RUN_SCRIPT.format(setup=setup, helpers="\n".join(helpers), tool=tool)
         return subprocess.Popen(self.command(script), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
     def finish(self, process, timeout=90):
@@ -147,8 +153,8 @@ class Sandbox:
             raise AssertionError(f"jail failed ({process.returncode}): {output}")
         return Result(self)
 
-    def run(self, args, core=None, sink=None, timeout=90):
-        return self.finish(self.start(args, core, sink), timeout)
+    def run(self, args, core=None, sink=None, setup="", user=None, timeout=90):
+        return self.finish(self.start(args, core, sink, setup, user), timeout)
 
 
 class TestCase(unittest.TestCase):
