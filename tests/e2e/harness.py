@@ -8,7 +8,8 @@ configuration files straight from the host side.
 
 The binaries come from the environment that CTest sets: CUE_CTL, CORE_SIM,
 LOG_SINK, and CUE_EMULATOR (a command prefix, e.g. qemu-ppc, for a cross
-build's cue_ctl).
+build's cue_ctl); CUE_WRAPPER (a command prefix such as valgrind) comes
+from the caller's environment.
 """
 import os
 import re
@@ -25,6 +26,8 @@ CUE_CTL = os.environ.get("CUE_CTL", "")
 CORE_SIM = os.environ.get("CORE_SIM", "")
 LOG_SINK = os.environ.get("LOG_SINK", "")
 EMULATOR = os.environ.get("CUE_EMULATOR", "")
+# A checker to run the tool under, e.g. valgrind, set by whoever runs ctest.
+WRAPPER = os.environ.get("CUE_WRAPPER", "")
 
 LOG = "var/log/tessra/cue_ctl.log"
 CONF = "config/tessra/cue_ctl.conf"
@@ -143,7 +146,7 @@ class Sandbox:
                 f"--timeout 60 {' '.join(map(shlex.quote, sink))} 2>/tmp/sink.err & helpers+=($!); await /tmp/sink.ready"
             )
         prefix = [] if user is None else ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"]
-        tool = " ".join(map(shlex.quote, prefix + shlex.split(EMULATOR) + [CUE_CTL] + list(args)))
+        tool = " ".join(map(shlex.quote, prefix + shlex.split(WRAPPER) + shlex.split(EMULATOR) + [CUE_CTL] + list(args)))
         script = RUN_SCRIPT.format(setup=setup, helpers="\n".join(helpers), tool=tool)
         return subprocess.Popen(self.command(script), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
