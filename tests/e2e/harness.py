@@ -51,6 +51,7 @@ RUN_SCRIPT = r"""
 set -u
 cd /tmp
 await() {{ for _ in $(seq 500); do [ -e "$1" ] && return 0; sleep 0.01; done; echo "jail: $1 never appeared" >&2; }}
+await_port() {{ for _ in $(seq 500); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.01; done; echo "jail: port $1 never opened" >&2; }}
 helpers=()
 {setup}
 {helpers}
