@@ -2,10 +2,8 @@
 // protocol from the core's side and can misbehave on request, so cue_ctl's
 // error paths can be driven end to end. Its framing is written here on
 // purpose, not shared with cue_ctl: it is the independent other end.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <getopt.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -16,39 +14,22 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tool_support.h"
+
+const char tool::kProgramName[] = "core_sim";
+
 namespace {
 
+using tool::Fd;
+using tool::Parsed;
+using tool::report_errno;
+
 using Bytes = std::vector<std::uint8_t>;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 constexpr std::uint8_t kStart = 0x02;
 constexpr std::size_t kHeaderSize = 4;
@@ -119,10 +100,6 @@ void event_bytes(const char* tag, const Bytes& bytes) {
         line += hex;
     }
     event_line(line);
-}
-
-void report_errno(const char* call) {
-    std::fprintf(stderr, "core_sim: %s: %s\n", call, std::strerror(errno));
 }
 
 // ---- frames -------------------------------------------------------------
@@ -376,30 +353,6 @@ bool create_empty_file(const std::string& path) {
     return file.valid();
 }
 
-Fd open_listener(const Options& o) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(o.port));
-    if (::inet_pton(AF_INET, o.addr.c_str(), &sa.sin_addr) != 1) {
-        std::fprintf(stderr, "core_sim: inet_pton: bad address '%s'\n", o.addr.c_str());
-        return Fd();
-    }
-    Fd sock(::socket(AF_INET, SOCK_STREAM, 0));
-    const int on = 1;
-    if (!sock.valid()) {
-        report_errno("socket");
-    } else if (::setsockopt(sock.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-        report_errno("setsockopt(SO_REUSEADDR)");
-    } else if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        report_errno("bind");
-    } else if (::listen(sock.get(), 8) != 0) {
-        report_errno("listen");
-    } else {
-        return sock;
-    }
-    return Fd();
-}
-
 const char kUsage[] =
     "usage: core_sim [options]\n"
     "Stands in for the core process: sends DEV_ID on connect, then answers\n"
@@ -424,18 +377,6 @@ const char kUsage[] =
     "  --garbage-bytes B    junk sent by the garbage fault (default 65536)\n"
     "  --help               show this text\n"
     "Numbers take 0x hex or decimal.\n";
-
-bool parse_number(const char* text, unsigned long min, unsigned long max,
-                  unsigned long& out) {
-    // strtoul would quietly accept a sign or leading blanks
-    if (text[0] < '0' || text[0] > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 0);
-    if (errno != 0 || *end != '\0' || value < min || value > max) return false;
-    out = value;
-    return true;
-}
 
 bool parse_fault(const char* text, Fault& out) {
     for (const FaultName& f : kFaults) {
@@ -473,8 +414,6 @@ const NumberFlag kNumberFlags[] = {
 // getopt_long ids: text options here, numeric ones kNumberBase + index.
 enum { kAddr = 256, kReady, kOut, kFault, kHelp, kNumberBase };
 
-enum class Parsed { Run, Help, Error };
-
 Parsed parse_options(int argc, char** argv, Options& o) {
     std::vector<option> table{
         {"addr", required_argument, nullptr, kAddr},
@@ -509,20 +448,15 @@ Parsed parse_options(int argc, char** argv, Options& o) {
         } else {
             const NumberFlag& n = kNumberFlags[id - kNumberBase];
             name = n.name;
-            ok = parse_number(optarg, n.min, n.max, o.*n.field);
+            ok = tool::parse_number(optarg, n.min, n.max, o.*n.field);
             if (n.field == &Options::length_byte) o.length_byte_set = true;
         }
         if (!ok) {
-            std::fprintf(stderr, "core_sim: bad value '%s' for --%s (see --help)\n",
-                         optarg, name);
+            tool::report_bad_value(optarg, name);
             return Parsed::Error;
         }
     }
-    if (optind < argc) {
-        std::fprintf(stderr, "core_sim: unexpected argument '%s'\n", argv[optind]);
-        return Parsed::Error;
-    }
-    return Parsed::Run;
+    return tool::no_operands_left(argc, argv, optind) ? Parsed::Run : Parsed::Error;
 }
 
 }  // namespace
@@ -542,16 +476,13 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);  // a vanished client shows up as EPIPE instead
     ::alarm(static_cast<unsigned>(o.timeout_s));
 
-    File events_file;
+    tool::File events_file;
     if (!o.out_file.empty()) {
-        events_file.reset(std::fopen(o.out_file.c_str(), "a"));
-        if (!events_file) {
-            report_errno(("fopen " + o.out_file).c_str());
-            return 1;
-        }
+        events_file = tool::open_file(o.out_file, "a");
+        if (!events_file) return 1;
         g_events = events_file.get();
     }
-    const Fd listener = open_listener(o);
+    const Fd listener = tool::open_listener(o.addr, o.port);
     if (!listener.valid()) return 1;
     if (!o.ready_file.empty() && !create_empty_file(o.ready_file)) return 1;
 

@@ -1,49 +1,29 @@
 // log_sink: a small remote log server for tests and demos. The logging
 // library streams records, each one text ending in '\n' plus a zero byte;
 // this turns the stream back into one line per record.
-#include <arpa/inet.h>
 #include <getopt.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <string>
+
+#include "tool_support.h"
+
+const char tool::kProgramName[] = "log_sink";
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using tool::Fd;
+using tool::File;
+using tool::open_file;
+using tool::Parsed;
+using tool::report_errno;
 
 struct Options {
     std::string addr = "127.0.0.1";
@@ -61,10 +41,6 @@ struct Options {
 volatile std::sig_atomic_t g_stop = 0;
 
 void on_stop(int) { g_stop = 1; }
-
-void report_errno(const char* call) {
-    std::fprintf(stderr, "log_sink: %s: %s\n", call, std::strerror(errno));
-}
 
 // Splits the received stream at zero bytes into one output line per record.
 class RecordWriter {
@@ -110,36 +86,6 @@ private:
     std::string pending_;
 };
 
-Fd open_listener(const Options& o) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(o.port));
-    if (::inet_pton(AF_INET, o.addr.c_str(), &sa.sin_addr) != 1) {
-        std::fprintf(stderr, "log_sink: inet_pton: bad address '%s'\n", o.addr.c_str());
-        return Fd();
-    }
-    Fd sock(::socket(AF_INET, SOCK_STREAM, 0));
-    const int on = 1;
-    if (!sock.valid()) {
-        report_errno("socket");
-    } else if (::setsockopt(sock.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-        report_errno("setsockopt(SO_REUSEADDR)");
-    } else if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        report_errno("bind");
-    } else if (::listen(sock.get(), 8) != 0) {
-        report_errno("listen");
-    } else {
-        return sock;
-    }
-    return Fd();
-}
-
-File open_file(const std::string& path, const char* mode) {
-    File f(std::fopen(path.c_str(), mode));
-    if (!f) report_errno(("fopen " + path).c_str());
-    return f;
-}
-
 const char kUsage[] =
     "usage: log_sink [options]\n"
     "Receives log records (text, '\\n', zero byte) over TCP and writes one\n"
@@ -158,19 +104,6 @@ const char kUsage[] =
 
 enum { kAddr = 256, kPort, kOut, kRaw, kConnections, kTimeout, kMaxRecords,
        kReady, kCloseOnAccept, kNoRead, kHelp };
-
-bool parse_number(const char* text, unsigned long max, unsigned long& out) {
-    // strtoul would quietly accept a sign or leading blanks
-    if (text[0] < '0' || text[0] > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 0);
-    if (errno != 0 || *end != '\0' || value > max) return false;
-    out = value;
-    return true;
-}
-
-enum class Parsed { Run, Help, Error };
 
 Parsed parse_options(int argc, char** argv, Options& o) {
     static const option kLong[] = {
@@ -198,24 +131,19 @@ Parsed parse_options(int argc, char** argv, Options& o) {
         case kReady: o.ready_file = optarg; break;
         case kCloseOnAccept: o.close_on_accept = true; break;
         case kNoRead: o.no_read = true; break;
-        case kPort: ok = parse_number(optarg, 65535, o.port) && o.port != 0; break;
-        case kConnections: ok = parse_number(optarg, 1000000, o.connections); break;
-        case kTimeout: ok = parse_number(optarg, 86400, o.timeout_s); break;
-        case kMaxRecords: ok = parse_number(optarg, 100000000, o.max_records); break;
+        case kPort: ok = tool::parse_number(optarg, 1, 65535, o.port); break;
+        case kConnections: ok = tool::parse_number(optarg, 0, 1000000, o.connections); break;
+        case kTimeout: ok = tool::parse_number(optarg, 0, 86400, o.timeout_s); break;
+        case kMaxRecords: ok = tool::parse_number(optarg, 0, 100000000, o.max_records); break;
         case kHelp: std::fputs(kUsage, stdout); return Parsed::Help;
         default: std::fputs(kUsage, stderr); return Parsed::Error;
         }
         if (!ok) {
-            std::fprintf(stderr, "log_sink: bad value '%s' for --%s (see --help)\n",
-                         optarg, kLong[index].name);
+            tool::report_bad_value(optarg, kLong[index].name);
             return Parsed::Error;
         }
     }
-    if (optind < argc) {
-        std::fprintf(stderr, "log_sink: unexpected argument '%s'\n", argv[optind]);
-        return Parsed::Error;
-    }
-    return Parsed::Run;
+    return tool::no_operands_left(argc, argv, optind) ? Parsed::Run : Parsed::Error;
 }
 
 #ifdef POLLRDHUP
@@ -246,7 +174,7 @@ int main(int argc, char** argv) {
     if (!o.raw_file.empty() && !(raw_file = open_file(o.raw_file, "ab"))) return 1;
     RecordWriter writer(out_file ? out_file.get() : stdout, raw_file.get(), o.max_records);
 
-    const Fd listener = open_listener(o);
+    const Fd listener = tool::open_listener(o.addr, o.port);
     if (!listener.valid()) return 1;
     if (!o.ready_file.empty() && !open_file(o.ready_file, "w")) return 1;
 
