@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include <regex>
 #include <vector>
@@ -97,4 +100,62 @@ TEST(ByteDump, AcceptsUpTo1024BytesAndRefusesMore)
     const std::string lastLine = std::string(63, ' ') + "[ FD FE FF 00 " + std::string(18, ' ') + "]";
     EXPECT_EQ(deepest.substr(deepest.size() - lastLine.size() - 1), "\n" + lastLine);
     EXPECT_EQ(Dump(Bytes(1025), 10, 4), "[ TO MANY DATA TO BE DISPLAYED (Size=1025) ]");
+}
+
+namespace {
+
+// Milliseconds since the epoch of a header's UTC time stamp.
+long long HeaderMilliseconds(const char* header)
+{
+    struct tm utc = {};
+    int milliseconds = 0;
+    sscanf(header, "%d/%d/%d %d:%d:%d.%d", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour, &utc.tm_min,
+           &utc.tm_sec, &milliseconds);
+    utc.tm_year -= 1900;
+    utc.tm_mon -= 1;
+    return static_cast<long long>(timegm(&utc)) * 1000 + milliseconds;
+}
+
+long long NowMilliseconds()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+TEST(RecordHeader, TimeFollowsTheClockToTheMillisecondAcrossSeconds)
+{
+    Log nullLog("/dev/null", "", "/etc/log.conf", Log::NONE);
+    const long long end = NowMilliseconds() + 1200;
+    int checked = 0;
+    for (long long before = NowMilliseconds(); before < end; before = NowMilliseconds(), ++checked) {
+        char header[80];
+        nullLog.FormatHeader(header, Log::INFO);
+        const long long stamped = HeaderMilliseconds(header);
+        ASSERT_GE(stamped, before) << header;
+        ASSERT_LE(stamped, NowMilliseconds()) << header;
+        usleep(700);
+    }
+    EXPECT_GT(checked, 100);
+}
+
+TEST(RecordHeader, EachThreadShowsItsOwnNumber)
+{
+    Log nullLog("/dev/null", "", "/etc/log.conf", Log::NONE);
+    std::string mine, theirs;
+    unsigned long theirId = 0;
+    char header[80];
+    nullLog.FormatHeader(header, Log::DBG);
+    mine = header;
+    std::thread other([&] {
+        char otherHeader[80];
+        nullLog.FormatHeader(otherHeader, Log::DBG);
+        theirs = otherHeader;
+        theirId = static_cast<unsigned long>(pthread_self());
+    });
+    other.join();
+    EXPECT_NE(mine.substr(24), theirs.substr(24));
+    EXPECT_NE(theirs.find(" " + std::to_string(theirId) + " "), std::string::npos) << theirs;
 }
