@@ -136,7 +136,7 @@ std::string Log::ConvertByteArrayToString(const unsigned char* data, unsigned in
 
     if (size > MaxDumpSize) {
         char tooMany[64];
-        snprintf(tooMany, sizeof tooMany, "[ TO MANY DATA TO BE DISPLAYED (Size=%d) ]", static_cast<int>(size));
+        snprintf(tooMany, sizeof tooMany, "[ TO MANY DATA TO BE DISPLAYED (Size=%u) ]", size);
         return tooMany;
     }
 

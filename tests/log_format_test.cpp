@@ -100,6 +100,9 @@ TEST(ByteDump, AcceptsUpTo1024BytesAndRefusesMore)
     const std::string lastLine = std::string(63, ' ') + "[ FD FE FF 00 " + std::string(18, ' ') + "]";
     EXPECT_EQ(deepest.substr(deepest.size() - lastLine.size() - 1), "\n" + lastLine);
     EXPECT_EQ(Dump(Bytes(1025), 10, 4), "[ TO MANY DATA TO BE DISPLAYED (Size=1025) ]");
+    // Found by fuzzing: sizes of 2 GiB and more once showed as negative.
+    EXPECT_EQ(Log::ConvertByteArrayToString(nullptr, 0x80000000u, 10, 4),
+              "[ TO MANY DATA TO BE DISPLAYED (Size=2147483648) ]");
 }
 
 namespace {
