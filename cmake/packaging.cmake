@@ -31,7 +31,9 @@ if(CMAKE_CROSSCOMPILING)
   # symbol versions cue_ctl links against (GLIBC_2.34, GLIBCXX_3.4.21,
   # GCC_3.0). scripts/check_package checks them against the binary.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 5.2), libgcc-s1 (>= 3.0)")
+  if(NOT CUE_STATIC)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 5.2), libgcc-s1 (>= 3.0)")
+  endif()
 else()
   execute_process(COMMAND dpkg --print-architecture
                   OUTPUT_VARIABLE CUE_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE
@@ -42,7 +44,10 @@ else()
     message(WARNING "dpkg --print-architecture failed: the package's Architecture is left to CPack")
   endif()
   find_program(CUE_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  if(CUE_DPKG_SHLIBDEPS)
+  if(CUE_STATIC)
+    # A static cue_ctl depends on nothing.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  elseif(CUE_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
     message(WARNING "dpkg-shlibdeps not found (package dpkg-dev): Depends stated without versions")
