@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <thread>
 #include <vector>
 
 #include "cmd/cue_ctl.h"
@@ -60,18 +58,6 @@ protected:
     }
 
     void CoreSends(const Bytes& bytes) { ASSERT_EQ(write(Core, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-
-    // Whatever the tool has sent so far.
-    Bytes CoreReceived()
-    {
-        Bytes received(256);
-        struct pollfd entry = {Core, POLLIN, 0};
-        if (poll(&entry, 1, 0) != 1)
-            return {};
-        const ssize_t count = read(Core, received.data(), received.size());
-        received.resize(count > 0 ? static_cast<size_t>(count) : 0);
-        return received;
-    }
 };
 
 }  // namespace
@@ -132,20 +118,6 @@ TEST_F(CoreLink, BadStartByteFailsWithoutReadingTheRest)
     EXPECT_EQ(Bytes(next, next + 4), Bytes(frame.begin() + 4, frame.begin() + 8));
 }
 
-TEST_F(CoreLink, StopIsOneFrameCarryingTheUniqueAddressAndItsChecksum)
-{
-    const std::pair<unsigned char, unsigned char> cases[] = {{0x05, 0x43}, {0x00, 0x3E}, {0xC2, 0x00}, {0xFF, 0x3D}};
-    for (const auto& [address, checksum] : cases) {
-        Cue_Ctl tool(Tool->GetCoreSocket(), "127.0.0.1");
-        CoreSends(DevId(address, 0x1234, 0x0001, 0x0C43));
-        CoreSends(Ack);
-        ASSERT_TRUE(tool.RecvDevId());
-        std::string stop = "STOP";
-        EXPECT_TRUE(tool.Process(stop));
-        EXPECT_EQ(CoreReceived(), (Bytes{0x02, address, 0x00, 0x07, 0x11, 0x20, 0x02, 0x02, 0x10, 0x00, 0xF0, checksum}));
-    }
-}
-
 TEST_F(CoreLink, AnswerOtherThanAckFailsTheStop)
 {
     CoreSends(DevId(0x05, 0x1234, 0x0001, 0x0C43));
@@ -163,37 +135,4 @@ TEST_F(CoreLink, AckWithAnyAddressOrChecksumIsAccepted)
     ack.back() ^= 0xFF;
     CoreSends(ack);
     EXPECT_TRUE(Tool->WaitForAck());
-}
-
-TEST_F(CoreLink, CommandsOtherThanStopSendNothing)
-{
-    for (std::string command : {"stop", "STOP ", "", "Stop"}) {
-        EXPECT_FALSE(Tool->Process(command)) << command;
-        EXPECT_TRUE(CoreReceived().empty()) << command;
-    }
-}
-
-TEST_F(CoreLink, ClosedPeerEndsTheReceiveWithZero)
-{
-    CoreSends({0x02, 0x05});
-    close(Core);
-    Core = -1;
-    unsigned char buffer[Cue_Ctl::FrameBufferSize];
-    EXPECT_EQ(Tool->Receive(Tool->GetCoreSocket(), buffer, 4), 0);
-}
-
-TEST_F(CoreLink, FrameArrivingInPiecesIsAssembled)
-{
-    const Bytes frame = DevId(0x05, 0x1234, 0x0001, 0x7FFF);
-    std::thread core([&] {
-        for (size_t at = 0; at < frame.size(); at += 3) {
-            const size_t count = std::min<size_t>(3, frame.size() - at);
-            (void)!write(Core, frame.data() + at, count);
-            usleep(20000);
-        }
-    });
-    const bool received = Tool->RecvDevId();
-    core.join();
-    ASSERT_TRUE(received);
-    EXPECT_EQ(Tool->GetFirmwareVersion(), "31.31.31");
 }

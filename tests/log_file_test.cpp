@@ -47,13 +47,6 @@ TEST_F(LogFile, StartsWithTheHeaderBlockAndWritesOneLinePerRecord)
     EXPECT_NE(lines[0].find("   DBG  Exiting"), std::string::npos);
 }
 
-TEST_F(LogFile, HeaderBlockLinesAreExactly78Characters)
-{
-    const std::string block(HeaderBlock);
-    EXPECT_EQ(block.find('\n', 1), 79u);
-    EXPECT_EQ(block.size(), 1u + 79u + 79u);
-}
-
 TEST_F(LogFile, DisplayMethodPutsTheSignatureOnItsOwnLine)
 {
     auto log = Open("cue_ctl=DEBUG\n");

@@ -9,6 +9,7 @@
 #include "log/log.h"
 #include "temp_dir.h"
 
+// Two lines of exactly 78 characters after an empty one.
 constexpr char HeaderBlock[] =
     "\n"
     "YYYY/MM/DD HH:MM:SS.mmm THREADID LEVEL LOG MESSAGE                            \n"

@@ -33,15 +33,6 @@ class LiveLogging(harness.TestCase):
         self.assertEqual(messages[2:], ["Exiting ProcessStop()", messages[3]])
         self.assertTrue(messages[3].startswith("Connection closed. (Socket: "))
 
-    def test_server_that_closes_costs_records_but_not_the_run(self):
-        box = self.sandbox()
-        box.write_conf(REMOTE_CONF)
-        result = box.run(["-c", "STOP", "1"], core=[], sink=SINK + ["--close-on-accept"])
-        # Killed by SIGPIPE would be 141.
-        self.assertEqual(result.status, 0)
-        self.assertIn("ERROR: send failed. Reason: ", result.stderr)
-        self.assertEqual(result.core, ["CONNECT", "RX 02 05 00 07 11 20 02 02 10 00 F0 43", "CLOSED"])
-
     def test_unreachable_server_is_reported_and_the_run_goes_on(self):
         box = self.sandbox()
         box.write_conf(REMOTE_CONF)
