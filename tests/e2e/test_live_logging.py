@@ -47,7 +47,10 @@ class LiveLogging(harness.TestCase):
         box = self.sandbox()
         box.write_conf("cue_ctl=NONE\n")
         run = box.start(["-c", "STOP", "1"], core=["--fault", "silent"])
-        time.sleep(2)
+        # Once the tool has connected, its log has read the file at NONE.
+        deadline = time.monotonic() + 30
+        while "CONNECT" not in box.read("tmp/core.txt") and time.monotonic() < deadline:
+            time.sleep(0.05)
         box.write_conf("cue_ctl=DEBUG\n")
         result = box.finish(run)
         self.assertEqual(result.status, 0)
