@@ -59,7 +59,9 @@ class Rsyslog(harness.TestCase):
         # The log connects once; the thread never reconnects a connection it
         # believes is up, so every later record fails to send and says so.
         box = self.sandbox()
-        restart = ("( sleep 2; kill $rs; while kill -0 $rs 2>/dev/null; do sleep 0.05; done; "
+        # Restarted once the run's first record has arrived.
+        restart = ("( until grep -q . /var/log/tessra/remote.log 2>/dev/null; do sleep 0.05; done; "
+                   "kill $rs; while kill -0 $rs 2>/dev/null; do sleep 0.05; done; "
                    "rsyslogd -n -f /tmp/rsyslog.conf -i /tmp/rsyslogd2.pid 2>>/tmp/rsyslogd.err ) &")
         result = box.run(["-c", "STOP", "1"], core=["--fault", "silent"], setup=START + "\n" + restart)
         self.assertEqual(result.status, 0)
