@@ -42,10 +42,10 @@ constexpr int WarmUpCycles = 10;
 
 void BM_GetLogDestroy(benchmark::State& state)
 {
-    const bench::TempDir dir;
-    const std::string log = dir.File("cue_ctl.log");
-    const std::string conf = dir.File("cue_ctl.conf");
-    bench::WriteText(conf, "cue_ctl=DEBUG\nMODE=LOCAL\nREMOTE_HOST=0.0.0.0:0\n");
+    const TempDir dir;
+    const std::string log = dir.Path("cue_ctl.log");
+    const std::string conf = dir.Path("cue_ctl.conf");
+    WriteFile(conf, "cue_ctl=DEBUG\nMODE=LOCAL\nREMOTE_HOST=0.0.0.0:0\n");
     for (int i = 0; i < WarmUpCycles; ++i) {
         Log::GetLog(log.c_str(), "cue_ctl", conf.c_str(), Log::NONE);
         Log::Destroy();
@@ -127,11 +127,11 @@ constexpr long long BigFile = 100 << 20;
 void BM_RotatingWrite(benchmark::State& state)
 {
     const bool oldestHasData = state.range(0) != 0;
-    const bench::TempDir dir;
-    const std::string path = dir.File("cue_ctl.log");
+    const TempDir dir;
+    const std::string path = dir.Path("cue_ctl.log");
     const std::string oldest = path + "." + std::to_string(OlderFiles);
-    bench::WriteText(dir.File("cue_ctl.conf"), "cue_ctl=DEBUG\nMODE=LOCAL\n");
-    Log* log = Log::GetLog(path.c_str(), "cue_ctl", dir.File("cue_ctl.conf").c_str(), Log::NONE);
+    WriteFile(dir.Path("cue_ctl.conf"), "cue_ctl=DEBUG\nMODE=LOCAL\n");
+    Log* log = Log::GetLog(path.c_str(), "cue_ctl", dir.Path("cue_ctl.conf").c_str(), Log::NONE);
     // Limit 0: the one write rotates whatever the size; only the sizes differ.
     log->SetLogRotationConfig(0, OlderFiles);
 

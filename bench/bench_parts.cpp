@@ -36,8 +36,8 @@ void BM_Part_FormatMessage(benchmark::State& state)
 
 void BM_Part_StatByPath(benchmark::State& state)
 {
-    const bench::TempDir dir;
-    const std::string path = dir.File("cue_ctl.log");
+    const TempDir dir;
+    const std::string path = dir.Path("cue_ctl.log");
     bench::TruncateTo(path, 4096);
     struct stat status;
     for (auto _ : state)
@@ -46,8 +46,8 @@ void BM_Part_StatByPath(benchmark::State& state)
 
 void BM_Part_StatByFd(benchmark::State& state)
 {
-    const bench::TempDir dir;
-    const std::string path = dir.File("cue_ctl.log");
+    const TempDir dir;
+    const std::string path = dir.Path("cue_ctl.log");
     bench::TruncateTo(path, 4096);
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     struct stat status;

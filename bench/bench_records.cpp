@@ -65,17 +65,17 @@ std::string LocalRecord()
 }
 
 // A full log of the unit's kind, its configuration file in dir.
-Log* OpenLog(const bench::TempDir& dir, const std::string& conf)
+Log* OpenLog(const TempDir& dir, const std::string& conf)
 {
-    bench::WriteText(dir.File("cue_ctl.conf"), conf);
-    return Log::GetLog(dir.File("cue_ctl.log").c_str(), "cue_ctl", dir.File("cue_ctl.conf").c_str(), Log::NONE);
+    WriteFile(dir.Path("cue_ctl.conf"), conf);
+    return Log::GetLog(dir.Path("cue_ctl.log").c_str(), "cue_ctl", dir.Path("cue_ctl.conf").c_str(), Log::NONE);
 }
 
 void BM_Local_Ours(benchmark::State& state)
 {
-    const bench::TempDir dir;
+    const TempDir dir;
     Log* log = OpenLog(dir, "cue_ctl=DEBUG\nMODE=LOCAL\n");
-    const std::string path = dir.File("cue_ctl.log");
+    const std::string path = dir.Path("cue_ctl.log");
     bench::TruncateTo(path, 0);
     log->Write(bench::MessageFormat, Log::DBG, "BM_Local_Ours", bench::MessageAddress, bench::MessageHostId);
     if (log->GetLevel() != Log::DBG) {
@@ -93,8 +93,8 @@ void BM_Local_Ours(benchmark::State& state)
 // The least the design can do per record: open, one write, close, stat.
 void BM_Local_BareSyscalls(benchmark::State& state)
 {
-    const bench::TempDir dir;
-    const std::string path = dir.File("bare.log");
+    const TempDir dir;
+    const std::string path = dir.Path("bare.log");
     const std::string record = LocalRecord();
     auto once = [&] {
         const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
@@ -117,8 +117,8 @@ void BM_Local_BareSyscalls(benchmark::State& state)
 // and closed per line.
 void BM_Local_Fprintf(benchmark::State& state)
 {
-    const bench::TempDir dir;
-    const std::string path = dir.File("stdio.log");
+    const TempDir dir;
+    const std::string path = dir.Path("stdio.log");
     auto once = [&] {
         struct timespec now;
         clock_gettime(CLOCK_REALTIME, &now);
@@ -148,8 +148,8 @@ void BM_Local_Fprintf(benchmark::State& state)
 // The file stays open; every record is flushed to it.
 void BM_Local_SpdlogFlushEach(benchmark::State& state)
 {
-    const bench::TempDir dir;
-    const std::string path = dir.File("spdlog.log");
+    const TempDir dir;
+    const std::string path = dir.Path("spdlog.log");
     auto sink = std::make_shared<spdlog::sinks::basic_file_sink_st>(path);
     spdlog::logger logger("cue_ctl", sink);
     // Same columns as the log's header: thread number padded to its width.
@@ -175,14 +175,14 @@ void BM_Local_SpdlogFlushEach(benchmark::State& state)
 
 void BM_FilteredOut(benchmark::State& state)
 {
-    const bench::TempDir dir;
+    const TempDir dir;
     Log* log = OpenLog(dir, "cue_ctl=NONE\nMODE=LOCAL\n");
     if (log->GetLevel() != Log::NONE)
         state.SkipWithError("the configuration file did not set NONE");
     for (auto _ : state)
         log->Write(bench::MessageFormat, Log::DBG, "BM_FilteredOut", bench::MessageAddress, bench::MessageHostId);
     Log::Destroy();
-    if (bench::FileSize(dir.File("cue_ctl.log")) > 0)
+    if (bench::FileSize(dir.Path("cue_ctl.log")) > 0)
         state.SkipWithError("a filtered record reached the file");
 }
 
@@ -341,7 +341,7 @@ void CheckDelivered(benchmark::State& state, long long received, long long expec
 
 void BM_Remote_Ours(benchmark::State& state)
 {
-    const bench::TempDir dir;
+    const TempDir dir;
     Reader reader;
     Log* log = OpenLog(dir, "cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=127.0.0.1:" +
                                 std::to_string(reader.GetPort()) + "\n");

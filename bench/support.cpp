@@ -11,30 +11,6 @@
 
 namespace bench {
 
-TempDir::TempDir()
-{
-    const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/cue_bench.XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr)
-        throw std::runtime_error("mkdtemp failed for " + pattern);
-    Dir = pattern;
-}
-
-TempDir::~TempDir()
-{
-    nftw(
-        Dir.c_str(),
-        [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
-void WriteText(const std::string& path, const std::string& text)
-{
-    FILE* file = fopen(path.c_str(), "w");
-    if (file == nullptr || fwrite(text.data(), 1, text.size(), file) != text.size() || fclose(file) != 0)
-        throw std::runtime_error("cannot write " + path);
-}
-
 long long FileSize(const std::string& path)
 {
     struct stat status;

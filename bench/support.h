@@ -8,25 +8,10 @@
 #include <string>
 
 #include "log/log.h"
+#include "tests/temp_dir.h"
 
 namespace bench {
 
-// A folder of its own under $TMPDIR (or /tmp), removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return Dir; }
-    std::string File(const char* name) const { return Dir + "/" + name; }
-
-private:
-    std::string Dir;
-};
-
-void WriteText(const std::string& path, const std::string& text);
 long long FileSize(const std::string& path);  // -1 when missing
 void TruncateTo(const std::string& path, long long size);  // creates it if missing
 
