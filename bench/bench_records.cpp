@@ -59,6 +59,21 @@ bool SameBytes(benchmark::State& state, const std::string& path, size_t expected
     return false;
 }
 
+// Checks the contestant's first record, then times one record per iteration,
+// keeping the file small between batches.
+template <typename WriteOne>
+void TimeRecords(benchmark::State& state, const std::string& path, size_t expected, WriteOne once)
+{
+    once();
+    if (!SameBytes(state, path, expected))
+        return;
+    int64_t written = 0;
+    for (auto _ : state) {
+        once();
+        KeepSmall(state, path, written);
+    }
+}
+
 std::string LocalRecord()
 {
     return bench::Header(Log::DBG) + bench::Message() + "\n";
@@ -77,16 +92,12 @@ void BM_Local_Ours(benchmark::State& state)
     Log* log = OpenLog(dir, "cue_ctl=DEBUG\nMODE=LOCAL\n");
     const std::string path = dir.Path("cue_ctl.log");
     bench::TruncateTo(path, 0);
-    log->Write(bench::MessageFormat, Log::DBG, "BM_Local_Ours", bench::MessageAddress, bench::MessageHostId);
-    if (log->GetLevel() != Log::DBG) {
+    if (log->GetLevel() != Log::DBG)
         state.SkipWithError("the configuration file did not set DEBUG");
-    } else if (SameBytes(state, path, LocalRecord().size())) {
-        int64_t written = 0;
-        for (auto _ : state) {
+    else
+        TimeRecords(state, path, LocalRecord().size(), [log] {
             log->Write(bench::MessageFormat, Log::DBG, "BM_Local_Ours", bench::MessageAddress, bench::MessageHostId);
-            KeepSmall(state, path, written);
-        }
-    }
+        });
     Log::Destroy();
 }
 
@@ -103,14 +114,7 @@ void BM_Local_BareSyscalls(benchmark::State& state)
         struct stat status;
         benchmark::DoNotOptimize(stat(path.c_str(), &status));
     };
-    once();
-    if (!SameBytes(state, path, record.size()))
-        return;
-    int64_t written = 0;
-    for (auto _ : state) {
-        once();
-        KeepSmall(state, path, written);
-    }
+    TimeRecords(state, path, record.size(), once);
 }
 
 // A plain C logger: the same header and message through stdio, file opened
@@ -134,14 +138,7 @@ void BM_Local_Fprintf(benchmark::State& state)
                 bench::MessageAddress, bench::MessageHostId);
         fclose(file);
     };
-    once();
-    if (!SameBytes(state, path, LocalRecord().size()))
-        return;
-    int64_t written = 0;
-    for (auto _ : state) {
-        once();
-        KeepSmall(state, path, written);
-    }
+    TimeRecords(state, path, LocalRecord().size(), once);
 }
 
 #ifdef CUE_BENCH_SPDLOG
@@ -162,14 +159,7 @@ void BM_Local_SpdlogFlushEach(benchmark::State& state)
                      bench::MessageHostId);
     };
     bench::TruncateTo(path, 0);
-    once();
-    if (!SameBytes(state, path, LocalRecord().size()))
-        return;
-    int64_t written = 0;
-    for (auto _ : state) {
-        once();
-        KeepSmall(state, path, written);
-    }
+    TimeRecords(state, path, LocalRecord().size(), once);
 }
 #endif
 
