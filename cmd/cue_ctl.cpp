@@ -189,13 +189,13 @@ bool Cue_Ctl::RecvDevId()
     const int major = (frame[10] & 0x7C) >> 2;
     const int minor = (frame[10] & 0x03) * 8 + (frame[11] >> 5);
     const int revision = frame[11] & 0x1F;
-    VersionStream << major << "." << minor << "." << revision;
+    VersionStream += std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(revision);
 
     Log::GetLog()->Write("Received DEV_ID: Unique Corvane Address: 0x%02X  Host Id: 0x%04X  Host Mem Id: 0x%04X  "
                          "Host Firmware Version: %s",
                          Log::DBG, "bool Cue_Ctl::RecvDevId()", static_cast<unsigned int>(UniqueAddress),
                          static_cast<unsigned int>(HostId), static_cast<unsigned int>(HostMemId),
-                         VersionStream.str().c_str());
+                         VersionStream.c_str());
     return true;
 }
 

@@ -3,7 +3,6 @@
 
 #include <stdint.h>
 
-#include <sstream>
 #include <string>
 
 // One run of the tool against the unit's core process: the constructor
@@ -43,7 +42,7 @@ public:
     uint8_t GetUniqueAddress() const { return UniqueAddress; }
     uint16_t GetHostId() const { return HostId; }
     uint16_t GetHostMemId() const { return HostMemId; }
-    std::string GetFirmwareVersion() const { return VersionStream.str(); }
+    std::string GetFirmwareVersion() const { return VersionStream; }
 
 private:
     int32_t CoreSocket;
@@ -52,7 +51,7 @@ private:
     uint8_t UniqueAddress;
     uint16_t HostId;
     uint16_t HostMemId;
-    std::stringstream VersionStream;
+    std::string VersionStream;  // the host firmware version, "major.minor.revision"
 };
 
 #endif

@@ -33,7 +33,8 @@ Log::Log(const char* logFilePath, const char* appName, const char* confFilePath,
       ThreadStarted(false),
       StopThread(false),
       MaxFileSizeMb(10),
-      MaxFileCount(10)
+      MaxFileCount(10),
+      RemovedFile(-1)
 {
     pthread_cond_init(&WakeCond, nullptr);
     if (LogFilePath == "/dev/null")
@@ -41,7 +42,7 @@ Log::Log(const char* logFilePath, const char* appName, const char* confFilePath,
 
     ParseLogConfFile();
     if (LogMode.load() == 1 && !Connected.load())
-        Connected = Connect();
+        Connected.store(Connect(), std::memory_order_release);
     InsertHeader();
     ThreadStarted = pthread_create(&ActivationThread, nullptr, DynamicLogActivationThreadFunc, this) == 0;
 }
@@ -57,6 +58,7 @@ Log::~Log()
     if (ThreadStarted)
         pthread_join(ActivationThread, nullptr);
     pthread_cond_destroy(&WakeCond);
+    CloseRemovedFile();
     if (Connected.load())
         Disconnect();
 }

@@ -4,6 +4,8 @@
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdint.h>
+#include <sys/types.h>
+#include <time.h>
 
 #include <atomic>
 #include <string>
@@ -12,6 +14,12 @@
 
 #define LOG_PRINTF(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))
 
+// Record dates past January 2038 and log files past 2 GiB need both types at
+// 64 bits; on a 32-bit target build with -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64
+// (the library's CMake package and pkg-config file pass them on).
+static_assert(sizeof(time_t) >= 8, "time_t must be 64 bits: build with -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64");
+static_assert(sizeof(off_t) >= 8, "off_t must be 64 bits: build with -D_FILE_OFFSET_BITS=64");
+
 // The process's one logger, reached through Log::GetLog. It writes
 // timestamped, level-tagged records to its log file (opened and closed per
 // record, rotated by size) or, in REMOTE mode, to a log server over TCP.
@@ -19,8 +27,10 @@
 // It owns its Mutex, its condition variable, the remote socket and the
 // activation thread, which re-reads the configuration file about every five
 // seconds. That thread changes Level, LogMode, RemoteIp, RemotePort, Socket
-// and Connected; the words read by writers on other threads are atomics.
-// Records may be written from any thread; rotation assumes one writer.
+// and Connected; the words read by writers on other threads are atomics, and
+// Connected is published after Socket (release/acquire). Records may be
+// written from any thread and any number of processes: each rotation of a
+// file happens once, and a fresh file always starts with the header block.
 class Log {
 public:
     enum eLevel : int32_t { NONE = 0, MAJOR = 1, WARN = 2, INFO = 3, DBG = 4, MORE_DBG = 5 };
@@ -51,6 +61,8 @@ public:
     static std::string ConvertByteArrayToString(const unsigned char* data, unsigned int size, int bytesPerLine,
                                                 unsigned int indentation);
     void FormatHeader(char* buffer, eLevel level);
+    // The same header for a given time.
+    static void FormatHeaderAt(char* buffer, eLevel level, const struct timespec& time);
 
     // Applies the configuration file; false when it cannot be opened.
     bool ParseLogConfFile();
@@ -63,7 +75,7 @@ public:
 
     eLevel GetLevel() const { return Level.load(std::memory_order_relaxed); }
     int32_t GetLogMode() const { return LogMode.load(std::memory_order_relaxed); }
-    bool IsConnected() const { return Connected.load(std::memory_order_relaxed); }
+    bool IsConnected() const { return Connected.load(std::memory_order_acquire); }
     // Only while the activation thread is not re-reading (e.g. on a null log).
     const std::string& GetRemoteIp() const { return RemoteIp; }
     int32_t GetRemotePort() const { return RemotePort; }
@@ -74,6 +86,7 @@ private:
     void SendRemote(const char* header, const char* format, va_list args) LOG_PRINTF(3, 0);
     void RotateLogFile();
     void InsertHeader();
+    void CloseRemovedFile();
 
     static Log* Instance;
 
@@ -94,6 +107,10 @@ private:
     bool StopThread GUARDED_BY(LogMutex);
     long MaxFileSizeMb;
     int MaxFileCount;
+    // The oldest file, removed by the last rotation but held open, so that
+    // the file system frees its blocks when the activation thread closes it,
+    // not inside the write that rotated.
+    std::atomic<int> RemovedFile;
 };
 
 // Level names as written in records, indexed by Log::eLevel.

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <fstream>
 
 #include "log.h"
 
@@ -140,20 +139,37 @@ bool Log::ParseLogConfFile()
     return true;
 }
 
+// Written under a temporary name in the same folder, line by line, and
+// renamed into place: a process ended at any moment (the -v path ends while
+// this runs) leaves the whole file or none, never an empty one that would
+// keep the default from ever being written.
 void Log::WriteDefaultConfFile()
 {
     const eLevel level = Level.load();
-    const char* word = level >= NONE && level <= MORE_DBG ? LevelWords[level] : LevelWords[NONE];
-    std::ofstream file(ConfFilePath, std::ios::out | std::ios::trunc);
-    file << "#Tavrin Technology Log Configuration File\n"
-            "#Format: <ApplicationName=LogLevel> (No space allowed)\n"
-            "#        <MODE=LogMode> (No space allowed)\n"
-            "#        <REMOTE_HOST=IpAddress:Port> (No space allowed)\n"
-            "#LogLevel can be NONE, MAJOR, WARNING, INFO, DEBUG, MORE_DEBUG\n"
-            "#LogMode can be LOCAL or REMOTE\n"
-            "#IpAddress:Port can be any valid ip address and port where there's a log server running\n"
-            "#Example: vexa=MAJOR\n"
-         << AppName << "=" << word << "\n"
-         << "MODE=LOCAL\n"
-            "REMOTE_HOST=0.0.0.0:0\n";
+    const std::string lines[] = {
+        "#Tavrin Technology Log Configuration File",
+        "#Format: <ApplicationName=LogLevel> (No space allowed)",
+        "#        <MODE=LogMode> (No space allowed)",
+        "#        <REMOTE_HOST=IpAddress:Port> (No space allowed)",
+        "#LogLevel can be NONE, MAJOR, WARNING, INFO, DEBUG, MORE_DEBUG",
+        "#LogMode can be LOCAL or REMOTE",
+        "#IpAddress:Port can be any valid ip address and port where there's a log server running",
+        "#Example: vexa=MAJOR",
+        AppName + "=" + LevelWords[level >= NONE && level <= MORE_DBG ? level : NONE],
+        "MODE=LOCAL",
+        "REMOTE_HOST=0.0.0.0:0",
+    };
+    const std::string temporary = ConfFilePath + ".new." + std::to_string(getpid());
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    bool written = true;
+    for (const std::string& line : lines) {
+        const std::string text = line + "\n";
+        written = written && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
+    if (close(fd) == 0 && written)
+        rename(temporary.c_str(), ConfFilePath.c_str());
+    else
+        unlink(temporary.c_str());
 }

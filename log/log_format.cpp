@@ -7,27 +7,15 @@
 
 namespace {
 
-// The level column of the header: the name cut to 5 and right-aligned in 5
-// ("  DBG", "MORE_"), formatted once.
-class LevelColumns {
-public:
-    LevelColumns()
-    {
-        for (int level = Log::NONE; level <= Log::MORE_DBG; ++level)
-            snprintf(Columns[level], sizeof Columns[level], "%5.5s", LevelStr[level]);
-        snprintf(Columns[Unknown], sizeof Columns[Unknown], "%5.5s", "?");
-    }
-    const char* operator[](Log::eLevel level) const
-    {
-        return Columns[level >= Log::NONE && level <= Log::MORE_DBG ? level : Unknown];
-    }
+// The level column of the header: the name cut to 5 and right-aligned in 5.
+// A constant table, so records written from other files' static constructors
+// get it whole.
+constexpr char LevelColumns[][6] = {" NONE", "MAJOR", " WARN", " INFO", "  DBG", "MORE_", "    ?"};
 
-private:
-    static constexpr int Unknown = Log::MORE_DBG + 1;
-    char Columns[Unknown + 1][6];
-};
-
-const LevelColumns LevelColumn;
+const char* LevelColumn(Log::eLevel level)
+{
+    return LevelColumns[level >= Log::NONE && level <= Log::MORE_DBG ? level : Log::MORE_DBG + 1];
+}
 
 // What a thread's records share for a whole second: the date and time to the
 // second, and the thread column. Formatting them once per second, not once
@@ -75,7 +63,7 @@ void Log::WriteV(const char* format, eLevel level, const char* function, va_list
 {
     char header[80];
     if (LogMode.load(std::memory_order_relaxed) != 0) {
-        if (Connected.load(std::memory_order_relaxed)) {
+        if (Connected.load(std::memory_order_acquire)) {
             FormatHeader(header, level);
             SendRemote(header, format, args);
         }
@@ -90,6 +78,11 @@ void Log::FormatHeader(char* buffer, eLevel level)
 {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
+    FormatHeaderAt(buffer, level, now);
+}
+
+void Log::FormatHeaderAt(char* buffer, eLevel level, const struct timespec& now)
+{
     HeaderParts& parts = Parts;
     if (!parts.Valid || parts.Second != now.tv_sec) {
         const time_t seconds = now.tv_sec;
@@ -116,7 +109,7 @@ void Log::FormatHeader(char* buffer, eLevel level)
     *out++ = static_cast<char>('0' + milliseconds % 10);
     memcpy(out, parts.Thread, parts.ThreadLength);
     out += parts.ThreadLength;
-    memcpy(out, LevelColumn[level], 5);
+    memcpy(out, LevelColumn(level), 5);
     out += 5;
     memcpy(out, "  ", 3);
 }

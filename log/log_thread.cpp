@@ -28,11 +28,13 @@ void* Log::DynamicLogActivationThread(void*)
         }
         const int waited = pthread_cond_timedwait(&WakeCond, LogMutex.Handle(), &deadline);
         LogMutex.Unlock();
+        CloseRemovedFile();
         if (waited != 0 && waited != ETIMEDOUT)
             continue;
         ParseLogConfFile();
+        // Release: a writer that sees Connected sees the Socket stored before it.
         if (LogMode.load() == 1 && !Connected.load())
-            Connected = Connect();
+            Connected.store(Connect(), std::memory_order_release);
     }
     return nullptr;
 }
