@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "log_test_support.h"
+#include <climits>
+
+#include "support.h"
 
 namespace {
 
-// A null log never reads its file by itself, so each test drives the parser.
+// A null log never reads its file by itself, so each case drives the parser.
 class ConfFile : public ::testing::Test {
 protected:
     TempDir Dir;
@@ -22,47 +24,57 @@ protected:
 std::string Comments(int count)
 {
     std::string lines;
-    for (int i = 0; i < count; ++i)
+    while (count-- > 0)
         lines += "#comment\n";
     return lines;
 }
 
 }  // namespace
 
-TEST_F(ConfFile, MissingFileChangesNothing)
+TEST_F(ConfFile, ReadsTheLevelWordsNotTheRecordNamesAndOnlyThisApplicationsLine)
 {
-    EXPECT_FALSE(Parsed.ParseLogConfFile());
-    EXPECT_EQ(Parsed.GetLevel(), Log::INFO);
-}
-
-TEST_F(ConfFile, ReadsTheLevelWordsNotTheRecordNames)
-{
-    const std::pair<const char*, Log::eLevel> cases[] = {
-        {"NONE", Log::NONE},   {"MAJOR", Log::MAJOR}, {"WARNING", Log::WARN},    {"INFO", Log::INFO},
-        {"DEBUG", Log::DBG},   {"MORE_DEBUG", Log::MORE_DBG}, {"DBG", Log::NONE}, {"WARN", Log::NONE},
-        {"MORE_DBG", Log::NONE}, {"debug", Log::NONE}, {"DEBUG ", Log::NONE}, {"", Log::NONE},
+    const std::pair<std::string, Log::eLevel> cases[] = {
+        {"cue_ctl=NONE", Log::NONE},         {"cue_ctl=MAJOR", Log::MAJOR},     {"cue_ctl=WARNING", Log::WARN},
+        {"cue_ctl=INFO", Log::INFO},         {"cue_ctl=DEBUG", Log::DBG},       {"cue_ctl=MORE_DEBUG", Log::MORE_DBG},
+        {"cue_ctl=DBG", Log::NONE},          {"cue_ctl=WARN", Log::NONE},       {"cue_ctl=MORE_DBG", Log::NONE},
+        {"cue_ctl=debug", Log::NONE},        {"cue_ctl=DEBUG ", Log::NONE},     {"cue_ctl=", Log::NONE},
+        {"cue_ctl=NONE=DEBUG", Log::DBG},    {"cue_ctl2=DEBUG", Log::MAJOR},    {"cue_ctl =DEBUG", Log::MAJOR},
+        {"cue_ctl=DEBUG\ncue_ctl=INFO", Log::INFO}, {"other=DEBUG", Log::MAJOR},
     };
-    for (const auto& [word, level] : cases) {
-        Parse("MODE=LOCAL\ncue_ctl=MAJOR\n");
-        ASSERT_TRUE(Parse(std::string("cue_ctl=") + word + "\n"));
-        EXPECT_EQ(Parsed.GetLevel(), level) << '"' << word << '"';
+    for (const auto& [line, level] : cases) {
+        Parse("cue_ctl=MAJOR\n");
+        ASSERT_TRUE(Parse(line + "\n"));
+        EXPECT_EQ(Parsed.GetLevel(), level) << line;
     }
 }
 
-TEST_F(ConfFile, OnlyThisApplicationsLineSetsTheLevelAndTheLastOneWins)
+TEST_F(ConfFile, ModeIsAnyLineStartingWithModeAndRemoteOnlyForRemote)
 {
-    Parse("cue_ctl2=DEBUG\ncue_ctl =DEBUG\nother=MAJOR\n");
-    EXPECT_EQ(Parsed.GetLevel(), Log::INFO);
-    Parse("cue_ctl=DEBUG\ncue_ctl=MAJOR\n");
-    EXPECT_EQ(Parsed.GetLevel(), Log::MAJOR);
-    // The value is what follows the last "=".
-    Parse("cue_ctl=NONE=DEBUG");
-    EXPECT_EQ(Parsed.GetLevel(), Log::DBG);
+    const std::pair<const char*, int> cases[] = {
+        {"MODE=REMOTE", 1}, {"MODEX=LOCAL", 0}, {"MODE_X=REMOTE", 1}, {"MODE=remote", 0}, {"MODE", 0}};
+    for (const auto& [line, mode] : cases) {
+        Parse("MODE=REMOTE\n");
+        Parse(std::string(line) + "\n");
+        EXPECT_EQ(Parsed.GetLogMode(), mode) << line;
+    }
+}
+
+TEST_F(ConfFile, RemoteHostSplitsAtTheColonAndReadsThePortLikeStrtol)
+{
+    const std::pair<const char*, int32_t> cases[] = {
+        {"1.2.3.4:5140", 5140}, {"1.2.3.4:+17", 17}, {"1.2.3.4:-5", -5},   {"1.2.3.4:80abc", 80},
+        {"1.2.3.4:abc", 0},     {"1.2.3.4: 42", 42}, {"1.2.3.4:010", 10},  {"1.2.3.4:99999999999", INT32_MAX},
+        {"1.2.3.4:", 0},        {"1.2.3.4", 0},      {"1.2.3.4:0x10", 0},
+    };
+    for (const auto& [value, port] : cases) {
+        Parse(std::string("REMOTE_HOST=") + value + "\n");
+        EXPECT_EQ(Parsed.GetRemoteIp(), "1.2.3.4") << value;
+        EXPECT_EQ(Parsed.GetRemotePort(), port) << value;
+    }
 }
 
 TEST_F(ConfFile, CarriageReturnsSpoilTheWordsButNotThePort)
 {
-    Parse("MODE=REMOTE\ncue_ctl=DEBUG\n");
     Parse("cue_ctl=DEBUG\r\nMODE=REMOTE\r\nREMOTE_HOST=10.1.2.3:5140\r\n");
     EXPECT_EQ(Parsed.GetLevel(), Log::NONE);
     EXPECT_EQ(Parsed.GetLogMode(), 0);
@@ -70,61 +82,41 @@ TEST_F(ConfFile, CarriageReturnsSpoilTheWordsButNotThePort)
     EXPECT_EQ(Parsed.GetRemotePort(), 5140);
 }
 
-TEST_F(ConfFile, ModeLineIsAnyLineStartingWithMode)
-{
-    Parse("MODE=REMOTE\n");
-    EXPECT_EQ(Parsed.GetLogMode(), 1);
-    Parse("MODEX=LOCAL\n");
-    EXPECT_EQ(Parsed.GetLogMode(), 0);
-    Parse("MODE_WHATEVER=REMOTE\n");
-    EXPECT_EQ(Parsed.GetLogMode(), 1);
-    Parse("MODE=remote\n");
-    EXPECT_EQ(Parsed.GetLogMode(), 0);
-}
-
-TEST_F(ConfFile, PortConvertsLikeStrtol)
-{
-    const std::pair<const char*, int32_t> cases[] = {
-        {"1.2.3.4:5140", 5140}, {"1.2.3.4:+17", 17},     {"1.2.3.4:-5", -5},
-        {"1.2.3.4:80abc", 80},  {"1.2.3.4:abc", 0},      {"1.2.3.4: 42", 42},
-        {"1.2.3.4:", 0},        {"1.2.3.4:99999999999", INT32_MAX}, {"1.2.3.4:70000", 70000},
-    };
-    for (const auto& [value, port] : cases) {
-        Parse(std::string("REMOTE_HOST=") + value + "\n");
-        EXPECT_EQ(Parsed.GetRemoteIp(), "1.2.3.4") << value;
-        EXPECT_EQ(Parsed.GetRemotePort(), port) << value;
-    }
-    Parse("REMOTE_HOST=10.0.0.1\n");
-    EXPECT_EQ(Parsed.GetRemoteIp(), "10.0.0.1");
-    EXPECT_EQ(Parsed.GetRemotePort(), 0);
-}
-
 TEST_F(ConfFile, TheLineAfterTheTwentiethCommentEndsTheReading)
 {
-    // Empty lines do not count toward the limit.
-    ASSERT_TRUE(Parse(Comments(19) + "\n\ncue_ctl=DEBUG\n"));
+    ASSERT_TRUE(Parse(Comments(19) + "\n\n\ncue_ctl=DEBUG\n"));  // empty lines do not count
     EXPECT_EQ(Parsed.GetLevel(), Log::DBG);
     Parse(Comments(8) + "cue_ctl=MAJOR\n" + Comments(12) + "MODE=REMOTE\n");
     EXPECT_EQ(Parsed.GetLevel(), Log::MAJOR);
     EXPECT_EQ(Parsed.GetLogMode(), 0);
-    ASSERT_TRUE(Parse(Comments(20) + "cue_ctl=DEBUG\n"));
-    EXPECT_EQ(Parsed.GetLevel(), Log::MAJOR);
 }
 
-TEST_F(ConfFile, EmptyOrCommentOnlyFileChangesNothing)
+TEST_F(ConfFile, MissingEmptyFifoOrFolderChangesNothingAndNeverBlocks)
 {
-    EXPECT_TRUE(Parse(""));
+    EXPECT_FALSE(Parsed.ParseLogConfFile());
     EXPECT_TRUE(Parse("# only\n\n#comments"));
+    ASSERT_EQ(remove(Path.c_str()), 0);
+    ASSERT_EQ(mkfifo(Path.c_str(), 0600), 0);
+    EXPECT_TRUE(Parsed.ParseLogConfFile());
+    remove(Path.c_str());
+    ASSERT_EQ(mkdir(Path.c_str(), 0700), 0);
+    EXPECT_TRUE(Parsed.ParseLogConfFile());
     EXPECT_EQ(Parsed.GetLevel(), Log::INFO);
     EXPECT_EQ(Parsed.GetRemoteIp(), "");
 }
 
+TEST_F(ConfFile, LinesLongerThanTheReadBufferAreWhole)
+{
+    Parse(std::string(10000, '#') + "\ncue_ctl=" + std::string(5000, 'x') + "=DEBUG\nMODE=REMOTE");
+    EXPECT_EQ(Parsed.GetLevel(), Log::DBG);
+    EXPECT_EQ(Parsed.GetLogMode(), 1);
+}
+
 TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
 {
-    const std::pair<Log::eLevel, const char*> levels[] = {
-        {Log::NONE, "NONE"}, {Log::WARN, "WARNING"}, {Log::DBG, "DEBUG"}, {Log::MORE_DBG, "MORE_DEBUG"}};
-    for (const auto& [level, word] : levels) {
-        Log log("/dev/null", "cue_ctl", Path.c_str(), level);
+    const char* const words[] = {"NONE", "MAJOR", "WARNING", "INFO", "DEBUG", "MORE_DEBUG"};
+    for (int level = Log::NONE; level <= Log::MORE_DBG; ++level) {
+        Log log("/dev/null", "cue_ctl", Path.c_str(), static_cast<Log::eLevel>(level));
         log.WriteDefaultConfFile();
         EXPECT_EQ(ReadFile(Path),
                   "#Tavrin Technology Log Configuration File\n"
@@ -135,30 +127,16 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
                   "#LogMode can be LOCAL or REMOTE\n"
                   "#IpAddress:Port can be any valid ip address and port where there's a log server running\n"
                   "#Example: vexa=MAJOR\n"
-                  "cue_ctl=" + std::string(word) + "\n"
+                  "cue_ctl=" + std::string(words[level]) + "\n"
                   "MODE=LOCAL\n"
                   "REMOTE_HOST=0.0.0.0:0\n");
+        WriteFile(Path, ReadFile(Path) + "MODE=REMOTE\n");
+        ASSERT_TRUE(log.ParseLogConfFile());
+        log.WriteDefaultConfFile();  // replaces an existing file whole
         ASSERT_TRUE(log.ParseLogConfFile());
         EXPECT_EQ(log.GetLevel(), level);
         EXPECT_EQ(log.GetLogMode(), 0);
         EXPECT_EQ(log.GetRemoteIp(), "0.0.0.0");
         EXPECT_EQ(log.GetRemotePort(), 0);
     }
-}
-
-TEST_F(ConfFile, FifoOrDirectoryAtThePathNeitherBlocksNorChangesAnything)
-{
-    ASSERT_EQ(mkfifo(Path.c_str(), 0600), 0);
-    EXPECT_TRUE(Parsed.ParseLogConfFile());
-    remove(Path.c_str());
-    ASSERT_EQ(mkdir(Path.c_str(), 0700), 0);
-    EXPECT_TRUE(Parsed.ParseLogConfFile());
-    EXPECT_EQ(Parsed.GetLevel(), Log::INFO);
-}
-
-TEST_F(ConfFile, LinesLongerThanTheReadBufferAreWhole)
-{
-    Parse(std::string(10000, '#') + "\n" + "cue_ctl=" + std::string(5000, 'x') + "=DEBUG\nMODE=REMOTE");
-    EXPECT_EQ(Parsed.GetLevel(), Log::DBG);
-    EXPECT_EQ(Parsed.GetLogMode(), 1);
 }

@@ -1,112 +1,72 @@
 #include <gtest/gtest.h>
 
-#include "log_test_support.h"
+#include <thread>
+
+#include "support.h"
 
 namespace {
 
 const char* const Function = "bool Cue_Ctl::ProcessStop()";
 
-class LogFile : public ::testing::Test, protected LogFiles {
-protected:
-    // The record lines of the file, header block skipped, one string each.
-    std::vector<std::string> Lines()
-    {
-        std::vector<std::string> lines;
-        std::string content = ReadFile(LogPath);
-        if (content.compare(0, sizeof HeaderBlock - 1, HeaderBlock) == 0)
-            content.erase(0, sizeof HeaderBlock - 1);
-        size_t start = 0;
-        for (size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1)
-            lines.push_back(content.substr(start, end - start));
-        return lines;
-    }
+class LogFile : public ::testing::Test, protected LogFiles {};
 
-    static std::string WithoutHeader(const std::string& line)
-    {
-        std::smatch match;
-        if (!std::regex_search(line, match, RecordHeader(), std::regex_constants::match_continuous))
-            return "(no header) " + line;
-        return match.suffix();
-    }
-};
+std::string Header(Log::eLevel level, time_t seconds, long nanoseconds)
+{
+    char header[80];
+    Log::FormatHeaderAt(header, level, {seconds, nanoseconds});
+    return header;
+}
 
 }  // namespace
 
-TEST_F(LogFile, StartsWithTheHeaderBlockAndWritesOneLinePerRecord)
+TEST_F(LogFile, StartsWithTheHeaderBlockAndFiltersByLevel)
 {
     auto log = Open("cue_ctl=DEBUG\n");
+    log->Write("more", Log::MORE_DBG, Function);
     log->Write("Exiting %s()", Log::DBG, Function, "ProcessStop");
-    log->Write("FATAL ERROR: connect failed.", Log::MAJOR, Function);
-
+    log->Write("FATAL ERROR: %d", Log::MAJOR, Function, 1);
     const std::string content = ReadFile(LogPath);
-    ASSERT_EQ(content.compare(0, sizeof HeaderBlock - 1, HeaderBlock), 0) << content;
-    const auto lines = Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(WithoutHeader(lines[0]), "Exiting ProcessStop()");
-    EXPECT_EQ(WithoutHeader(lines[1]), "FATAL ERROR: connect failed.");
-    EXPECT_NE(lines[0].find("   DBG  Exiting"), std::string::npos);
+    EXPECT_EQ(content.substr(0, sizeof HeaderBlock - 1), HeaderBlock);
+    EXPECT_EQ(Messages(), "Exiting ProcessStop()|FATAL ERROR: 1|");
+    EXPECT_NE(content.find("   DBG  Exiting"), std::string::npos);
+    // A new log on the same file appends another block after the records.
+    log = Open("cue_ctl=NONE\n");
+    log = Open("cue_ctl=INFO\n");
+    EXPECT_EQ(ReadFile(LogPath), content + HeaderBlock);
 }
 
-TEST_F(LogFile, DisplayMethodPutsTheSignatureOnItsOwnLine)
+TEST_F(LogFile, AtNoneOnlyNoneRecordsAreWrittenAndNoHeader)
+{
+    auto log = Open("cue_ctl=NONE\n");
+    log->Write("major", Log::MAJOR, Function);
+    EXPECT_FALSE(Exists(LogPath));
+    log->Write("none", Log::NONE, Function);
+    EXPECT_EQ(Messages(), "none|");
+}
+
+TEST_F(LogFile, DisplayMethodLongMessagesAndByteArrays)
 {
     auto log = Open("cue_ctl=DEBUG\n");
     log->SetDisplayMethod(true);
     log->Write("Exiting ProcessStop()", Log::DBG, Function);
-
-    const auto lines = Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(WithoutHeader(lines[0]), "[bool Cue_Ctl::ProcessStop()] ");
-    const size_t headerLength = lines[0].size() - WithoutHeader(lines[0]).size();
-    EXPECT_EQ(lines[1], std::string(headerLength, ' ') + "Exiting ProcessStop()");
-}
-
-TEST_F(LogFile, WritesOnlyRecordsAtOrBelowTheLevel)
-{
-    auto log = Open("cue_ctl=DEBUG\n");
-    log->Write("more", Log::MORE_DBG, Function);
-    log->Write("debug", Log::DBG, Function);
-    log->Write("major", Log::MAJOR, Function);
-    const auto lines = Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(WithoutHeader(lines[0]), "debug");
-    EXPECT_EQ(WithoutHeader(lines[1]), "major");
-}
-
-TEST_F(LogFile, AtNoneOnlyNoneRecordsPassAndNoHeaderIsWritten)
-{
-    auto log = Open("cue_ctl=NONE\n");
-    log->Write("major", Log::MAJOR, Function);
-    EXPECT_FALSE(FileExists(LogPath));
-    log->Write("none", Log::NONE, Function);
-    EXPECT_EQ(WithoutHeader(ReadFile(LogPath)), "none\n");
-}
-
-TEST_F(LogFile, CutsTheMessageAt10239Characters)
-{
-    auto log = Open("cue_ctl=DEBUG\n");
+    log->SetDisplayMethod(false);
     log->Write("%s", Log::DBG, Function, std::string(20000, 'a').c_str());
-    const auto lines = Lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(WithoutHeader(lines[0]), std::string(10239, 'a'));
-}
-
-TEST_F(LogFile, ByteArrayRecordIsTheTextANewlineAndTheDump)
-{
-    auto log = Open("cue_ctl=DEBUG\n");
     unsigned char frame[12] = {0x02, 0x05, 0x00, 0x07, 0x11, 0x20, 0x02, 0x02, 0x10, 0x00, 0xF0, 0x43};
     log->Write("Sent %d bytes", frame, sizeof frame, 10, 4, Log::DBG, Function, 12);
     log->Write("filtered", frame, sizeof frame, 10, 4, Log::MORE_DBG, Function);
 
-    const auto lines = Lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(WithoutHeader(lines[0]), "Sent 12 bytes");
-    EXPECT_EQ(lines[1], "  [ 02 05 00 07 11 20 02 02 10 00 ]");
-    EXPECT_EQ(lines[2], "  [ F0 43                         ]");
+    EXPECT_EQ(Messages(), "[bool Cue_Ctl::ProcessStop()] |" + std::string(10239, 'a') + "|Sent 12 bytes|");
+    const std::string indent(Header(Log::DBG, 0, 0).size(), ' ');
+    EXPECT_NE(ReadFile(LogPath).find("] \n" + indent + "Exiting ProcessStop()\n"), std::string::npos);
+    EXPECT_NE(ReadFile(LogPath).find("Sent 12 bytes\n"
+                                     "  [ 02 05 00 07 11 20 02 02 10 00 ]\n"
+                                     "  [ F0 43                         ]\n"),
+              std::string::npos);
 }
 
 TEST_F(LogFile, ReportsAFileItCannotOpenOnStandardError)
 {
-    const std::string missing = Dir.Path("no/such/folder/app.log");
+    const std::string missing = Dir.Path("no/such/app.log");
     WriteFile(ConfPath, "cue_ctl=DEBUG\n");
     ::testing::internal::CaptureStderr();
     {
@@ -114,103 +74,103 @@ TEST_F(LogFile, ReportsAFileItCannotOpenOnStandardError)
         log.Write("lost", Log::DBG, Function);
     }
     const std::string expected = "Failed to open log file: " + missing + "\n";
-    // Once for the header block, once for the record.
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), expected + expected);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), expected + expected);  // header, then record
 }
 
-class Rotation : public LogFile {
-protected:
-    const std::string One = LogPath + ".1";
-    const std::string Two = LogPath + ".2";
-
-    void FillCurrentFile(size_t size) { WriteFile(LogPath, std::string(size, 'x')); }
-};
-
-TEST_F(Rotation, KeepsTwoOlderFilesAndStartsANewOneWithTheHeader)
+TEST_F(LogFile, RotationPastTheLimitKeepsTheNewestFilesAndStartsAFreshOneWithTheHeader)
 {
     auto log = Open("cue_ctl=DEBUG\n");
-    log->SetLogRotationConfig(1, 2);
-    WriteFile(One, "older");
-    WriteFile(Two, "oldest");
-    FillCurrentFile(1 << 20);
-
-    log->Write("over the limit", Log::DBG, Function);
-
-    EXPECT_EQ(ReadFile(Two), "older");
-    const std::string rotated = ReadFile(One);
-    EXPECT_EQ(rotated.compare(0, 1 << 20, std::string(1 << 20, 'x')), 0);
-    EXPECT_EQ(WithoutHeader(rotated.substr(1 << 20)), "over the limit\n");
-    EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
-    EXPECT_FALSE(FileExists(LogPath + ".3"));
-}
-
-TEST_F(Rotation, WithOnlyTheCurrentFileItBecomesTheFirstOlderOne)
-{
-    auto log = Open("cue_ctl=DEBUG\n");
-    log->SetLogRotationConfig(1, 2);
-    FillCurrentFile((1 << 20) + 1);
-    log->Write("record", Log::DBG, Function);
-    EXPECT_GT(ReadFile(One).size(), 1u << 20);
-    EXPECT_FALSE(FileExists(Two));
+    const size_t record = Header(Log::DBG, 0, 0).size() + 20;  // "%19s" and the newline
+    // Files kept, bytes past the limit after the record, rotated?
+    const std::tuple<int, size_t, bool> cases[] = {{2, 1, true}, {2, 0, false}, {2, record, true}, {1, 1, true}};
+    for (const auto& [kept, over, rotated] : cases) {
+        log->SetLogRotationConfig(1, kept);
+        WriteFile(LogPath + ".1", "older");
+        WriteFile(LogPath + ".2", "oldest");
+        WriteFile(LogPath, std::string((1 << 20) - record + over, 'x'));
+        log->Write("%19s", Log::DBG, Function, "a record");
+        const std::string one = ReadFile(LogPath + ".1");
+        EXPECT_EQ(one.size() > 1000 ? one.substr(one.size() - 9) : one, rotated ? "a record\n" : "older")
+            << kept << " " << over;
+        EXPECT_EQ(ReadFile(LogPath + ".2"), rotated && kept == 2 ? "older" : "oldest") << kept << " " << over;
+        EXPECT_EQ(ReadFile(LogPath).size(), rotated ? sizeof HeaderBlock - 1 : 1u << 20) << kept << " " << over;
+        EXPECT_FALSE(Exists(LogPath + ".3"));
+    }
     EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
 }
 
-TEST_F(Rotation, WithOneFileKeptTheOlderOneIsReplaced)
-{
-    auto log = Open("cue_ctl=DEBUG\n");
-    log->SetLogRotationConfig(1, 1);
-    WriteFile(One, "older");
-    FillCurrentFile(1 << 20);
-    log->Write("record", Log::DBG, Function);
-    EXPECT_EQ(ReadFile(One).compare(0, 5, "xxxxx"), 0);
-    EXPECT_FALSE(FileExists(Two));
-}
-
-TEST_F(Rotation, WithNoFilesKeptTheHeaderIsAppendedAfterEveryRecord)
+TEST_F(LogFile, WithNoFilesKeptEveryRecordIsFollowedByAHeader)
 {
     auto log = Open("cue_ctl=DEBUG\n");
     log->SetLogRotationConfig(1, 0);
     WriteFile(LogPath + ".0", "file zero");
-    FillCurrentFile(1 << 20);
+    WriteFile(LogPath, std::string(1 << 20, 'x'));
     log->Write("first", Log::DBG, Function);
     log->Write("second", Log::DBG, Function);
-
-    const std::string content = ReadFile(LogPath);
-    const std::string tail = content.substr(1 << 20);
-    // Each record is followed by a header block of three lines.
-    EXPECT_EQ(std::count(tail.begin(), tail.end(), '\n'), 2 + 2 * 3);
-    EXPECT_NE(tail.find(std::string("first\n") + HeaderBlock), std::string::npos);
-    EXPECT_EQ(content.substr(content.size() - (sizeof HeaderBlock - 1)), HeaderBlock);
-    EXPECT_FALSE(FileExists(LogPath + ".0"));
-    EXPECT_FALSE(FileExists(One));
+    const std::string tail = ReadFile(LogPath).substr(1 << 20);
+    EXPECT_NE(tail.find(std::string("first\n") + HeaderBlock), std::string::npos) << tail;
+    EXPECT_EQ(tail.substr(tail.size() - (sizeof HeaderBlock + 6)), std::string("second\n") + HeaderBlock);
+    EXPECT_FALSE(Exists(LogPath + ".0"));
 }
 
-TEST_F(Rotation, AFileOfExactlyTheLimitIsKeptAndOneByteMoreRotates)
-{
-    auto log = Open("cue_ctl=DEBUG\n");
-    log->SetLogRotationConfig(1, 2);
-    // Every record of this test has the same length: measure it once.
-    WriteFile(LogPath, "");
-    log->Write("sized record", Log::DBG, Function);
-    const size_t recordLength = ReadFile(LogPath).size();
-
-    FillCurrentFile((1 << 20) - recordLength);
-    log->Write("sized record", Log::DBG, Function);
-    EXPECT_EQ(ReadFile(LogPath).size(), 1u << 20);
-    EXPECT_FALSE(FileExists(One));
-
-    FillCurrentFile((1 << 20) - recordLength + 1);
-    log->Write("sized record", Log::DBG, Function);
-    EXPECT_EQ(ReadFile(One).size(), (1u << 20) + 1);
-    EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
-}
-
-TEST_F(Rotation, AtNoneTheFilesShiftAndNoNewCurrentFileIsCreated)
+TEST_F(LogFile, AtNoneRotationShiftsTheFilesAndStartsNoNewOne)
 {
     auto log = Open("cue_ctl=NONE\n");
     log->SetLogRotationConfig(1, 2);
-    FillCurrentFile(1 << 20);
+    WriteFile(LogPath, std::string(1 << 20, 'x'));
     log->Write("none record", Log::NONE, Function);
-    EXPECT_TRUE(FileExists(One));
-    EXPECT_FALSE(FileExists(LogPath));
+    EXPECT_TRUE(Exists(LogPath + ".1"));
+    EXPECT_FALSE(Exists(LogPath));
+}
+
+TEST(RecordHeader, UtcTimeThreadNumberAndLevelInFixedColumns)
+{
+    setenv("TZ", "EST5", 1);  // local time is not UTC here
+    tzset();
+    const char* const columns[] = {" NONE", "MAJOR", " WARN", " INFO", "  DBG", "MORE_"};
+    const std::string thread = std::to_string(static_cast<unsigned long>(pthread_self()));
+    for (int level = Log::NONE; level <= Log::MORE_DBG; ++level)
+        EXPECT_EQ(Header(static_cast<Log::eLevel>(level), 1733400000, 7000000),
+                  "2024/12/05 12:00:00.007 " + std::string(thread.size() < 8 ? 8 - thread.size() : 0, ' ') + thread +
+                      " " + columns[level] + "  ");
+    // Past 2038-01-19, where a 32-bit time_t ends.
+    EXPECT_EQ(Header(Log::DBG, 2147483648LL, 999999999).substr(0, 24), "2038/01/19 03:14:08.999 ");
+    EXPECT_EQ(Header(Log::DBG, 4102444800LL, 0).substr(0, 24), "2100/01/01 00:00:00.000 ");
+
+    std::string other;
+    std::thread([&] { other = Header(Log::DBG, 1733400000, 0); }).join();
+    EXPECT_NE(other.substr(24), Header(Log::DBG, 1733400000, 0).substr(24));
+}
+
+TEST(RecordHeader, StampsTheCurrentTime)
+{
+    Log nullLog("/dev/null", "", "/etc/log.conf", Log::NONE);
+    char header[80];
+    const time_t before = time(nullptr);
+    nullLog.FormatHeader(header, Log::INFO);
+    const std::string stamp = std::string(header).substr(0, 19);
+    EXPECT_TRUE(stamp == Header(Log::INFO, before, 0).substr(0, 19) || stamp == Header(Log::INFO, before + 1, 0).substr(0, 19))
+        << header;
+}
+
+TEST(ByteDump, FillsTheLastLineClampsItsWidthAndRefusesMoreThan1024Bytes)
+{
+    std::vector<unsigned char> bytes(1025);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i + 1);
+    const auto dump = [&](unsigned int size, int perLine, unsigned int indentation) {
+        return Log::ConvertByteArrayToString(bytes.data(), size, perLine, indentation);
+    };
+    EXPECT_EQ(dump(12, 10, 4), "  [ 01 02 03 04 05 06 07 08 09 0A ]\n  [ 0B 0C                         ]");
+    EXPECT_EQ(dump(10, 10, 0), "[ 01 02 03 04 05 06 07 08 09 0A ]");
+    EXPECT_EQ(dump(0, 10, 5), "   [ ]");
+    EXPECT_EQ(dump(70, 9, 0), dump(70, 10, 0));
+    EXPECT_EQ(dump(70, -3, 0), dump(70, 10, 0));
+    EXPECT_EQ(dump(70, 65, 0), dump(70, 64, 0));
+    EXPECT_NE(dump(70, 64, 0), dump(70, 63, 0));
+    EXPECT_EQ(dump(70, 10, 200), dump(70, 10, 65));
+    EXPECT_EQ(dump(70, 10, 65).find('['), 63u);
+    EXPECT_EQ(dump(1024, 10, 65).size(), 9990u);
+    EXPECT_EQ(dump(1025, 10, 4), "[ TO MANY DATA TO BE DISPLAYED (Size=1025) ]");
+    EXPECT_EQ(dump(0x80000000u, 10, 4), "[ TO MANY DATA TO BE DISPLAYED (Size=2147483648) ]");
 }

@@ -3,93 +3,69 @@
 
 #include <thread>
 
-#include "log_test_support.h"
 #include "mutex/mutex.h"
+#include "support.h"
 
 namespace {
 
-// Runs f on another thread and returns its result.
-template <typename F>
-int OnOtherThread(F f)
-{
-    int result = -1;
-    std::thread other([&] { result = f(); });
-    other.join();
-    return result;
-}
-
+// What another thread gets from a try-lock (released again when it succeeds).
 int TryLockElsewhere(Mutex& mutex)
 {
-    return OnOtherThread([&] {
-        const int result = pthread_mutex_trylock(mutex.Handle());
+    int result = -1;
+    std::thread([&] {
+        result = pthread_mutex_trylock(mutex.Handle());
         if (result == 0)
             pthread_mutex_unlock(mutex.Handle());
-        return result;
-    });
+    }).join();
+    return result;
 }
 
 }  // namespace
 
 // These tests break the lock discipline on purpose.
-TEST(MutexKinds, RecursiveMutexNeedsAsManyUnlocksAsLocks) NO_THREAD_SAFETY_ANALYSIS
+TEST(MutexKinds, RecursiveNeedsAsManyUnlocksAsLocksErrorCheckingRefusesARelock) NO_THREAD_SAFETY_ANALYSIS
 {
-    Mutex mutex(true, nullptr);
-    EXPECT_EQ(mutex.Lock(), 0);
-    EXPECT_EQ(mutex.Lock(), 0);
-    EXPECT_EQ(mutex.Unlock(), 0);
-    EXPECT_EQ(TryLockElsewhere(mutex), EBUSY);
-    EXPECT_EQ(mutex.Unlock(), 0);
-    EXPECT_EQ(TryLockElsewhere(mutex), 0);
+    Mutex recursive(true, nullptr);
+    EXPECT_EQ(recursive.Lock(), 0);
+    EXPECT_EQ(recursive.Lock(), 0);
+    EXPECT_EQ(recursive.Unlock(), 0);
+    EXPECT_EQ(TryLockElsewhere(recursive), EBUSY);
+    EXPECT_EQ(recursive.Unlock(), 0);
+    EXPECT_EQ(TryLockElsewhere(recursive), 0);
+
+    Mutex checking(false, nullptr);
+    EXPECT_EQ(checking.Lock(), 0);
+    EXPECT_EQ(checking.Lock(), EDEADLK);
+    EXPECT_EQ(checking.Unlock(), 0);
+    EXPECT_EQ(checking.Unlock(), EPERM);
+    EXPECT_EQ(TryLockElsewhere(checking), 0);
 }
 
-TEST(MutexKinds, ErrorCheckingMutexRefusesARelock) NO_THREAD_SAFETY_ANALYSIS
-{
-    Mutex mutex(false, nullptr);
-    EXPECT_EQ(mutex.Lock(), 0);
-    EXPECT_EQ(mutex.Lock(), EDEADLK);
-    EXPECT_EQ(mutex.Unlock(), 0);
-    EXPECT_EQ(TryLockElsewhere(mutex), 0);
-}
-
-TEST(MutexKinds, ErrorCheckingMutexRefusesAForeignUnlock) NO_THREAD_SAFETY_ANALYSIS
+TEST(MutexKinds, ErrorCheckingRefusesAForeignUnlock) NO_THREAD_SAFETY_ANALYSIS
 {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "ThreadSanitizer reports the deliberate misuse itself";
 #endif
     Mutex mutex(false, nullptr);
     EXPECT_EQ(mutex.Lock(), 0);
-    EXPECT_EQ(OnOtherThread([&]() NO_THREAD_SAFETY_ANALYSIS { return mutex.Unlock(); }), EPERM);
+    int foreign = -1;
+    std::thread([&]() NO_THREAD_SAFETY_ANALYSIS { foreign = mutex.Unlock(); }).join();
+    EXPECT_EQ(foreign, EPERM);
     EXPECT_EQ(TryLockElsewhere(mutex), EBUSY);
     EXPECT_EQ(mutex.Unlock(), 0);
-    EXPECT_EQ(mutex.Unlock(), EPERM);
 }
 
-class MutexTrace : public ::testing::Test, protected LogFiles {
-protected:
-    std::string TraceAt(const std::string& conf)
-    {
-        remove(LogPath.c_str());
-        auto log = Open(conf);
+TEST(MutexTrace, WritesLockingThenUnlockingRecordsOnlyAtDbg)
+{
+    for (const char* level : {"DEBUG", "INFO"}) {
+        LogFiles files;
+        auto log = files.Open(std::string("cue_ctl=") + level + "\n");
         log->SetDisplayMethod(true);
         Mutex mutex(false, log.get());
         mutex.Lock();
         mutex.Unlock();
-        log.reset();
-        return FileExists(LogPath) ? ReadFile(LogPath) : "";
+        EXPECT_EQ(files.Messages(), level[0] == 'D' ? "[int Mutex::Lock()] |[int Mutex::Unlock()] |" : "") << level;
+        const std::string content = ReadFile(files.LogPath);
+        EXPECT_EQ(content.find("Locking\n") < content.find("Unlocking\n"), level[0] == 'D') << content;
     }
-};
-
-TEST_F(MutexTrace, WritesLockingAndUnlockingRecordsOnlyAtDbg)
-{
-    const std::string traced = TraceAt("cue_ctl=DEBUG\n");
-    const size_t locking = traced.find("[int Mutex::Lock()] \n");
-    const size_t unlocking = traced.find("[int Mutex::Unlock()] \n");
-    ASSERT_NE(locking, std::string::npos) << traced;
-    ASSERT_NE(unlocking, std::string::npos) << traced;
-    EXPECT_LT(locking, unlocking);
-    EXPECT_NE(traced.find("Locking\n", locking), std::string::npos);
-    EXPECT_NE(traced.find("Unlocking\n", unlocking), std::string::npos);
-
-    const std::string info = TraceAt("cue_ctl=INFO\n");
-    EXPECT_EQ(info, HeaderBlock);
 }

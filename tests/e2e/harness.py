@@ -1,15 +1,10 @@
-"""Runs the real cue_ctl, with the core simulator and log sink, inside a jail.
+"""Runs the real cue_ctl, with the core simulator and log sink, inside ./jail.
 
-Each Sandbox is a private root (see ./jail): its own /config/tessra,
-/var/log/tessra and /tmp, its own loopback, so tests use the tool's fixed
-paths and port 5200 side by side without touching the host. The root is a
-folder under the test's temporary directory, so the test reads the log and
-configuration files straight from the host side.
-
-The binaries come from the environment that CTest sets: CUE_CTL, CORE_SIM,
-LOG_SINK, and CUE_EMULATOR (a command prefix, e.g. qemu-ppc, for a cross
-build's cue_ctl); CUE_WRAPPER (a command prefix such as valgrind) comes
-from the caller's environment.
+Each Sandbox is a private root with its own /config/tessra, /var/log/tessra,
+/tmp and loopback, so tests use the tool's fixed paths and port 5200 side by
+side without touching the host; the test reads the files from the host side.
+CTest names the binaries in CUE_CTL, CORE_SIM, LOG_SINK and CUE_EMULATOR (a
+prefix such as qemu-ppc); CUE_WRAPPER (e.g. valgrind) comes from the caller.
 """
 import os
 import re
@@ -17,86 +12,56 @@ import shlex
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-JAIL = os.path.join(HERE, "jail")
-CUE_CTL = os.environ.get("CUE_CTL", "")
-CORE_SIM = os.environ.get("CORE_SIM", "")
-LOG_SINK = os.environ.get("LOG_SINK", "")
-EMULATOR = os.environ.get("CUE_EMULATOR", "")
-# A checker to run the tool under, e.g. valgrind, set by whoever runs ctest.
-WRAPPER = os.environ.get("CUE_WRAPPER", "")
-
-LOG = "var/log/tessra/cue_ctl.log"
-CONF = "config/tessra/cue_ctl.conf"
-
-HEADER_BLOCK = (
-    "\n"
-    "YYYY/MM/DD HH:MM:SS.mmm THREADID LEVEL LOG MESSAGE                            \n"
-    "----------------------- -------- ----- ---------------------------------------\n"
-)
+CUE_CTL, CORE_SIM, LOG_SINK = (os.environ.get(name, "") for name in ("CUE_CTL", "CORE_SIM", "LOG_SINK"))
+PREFIX = shlex.split(os.environ.get("CUE_WRAPPER", "")) + shlex.split(os.environ.get("CUE_EMULATOR", ""))
+LOG, CONF = "var/log/tessra/cue_ctl.log", "config/tessra/cue_ctl.conf"
+DEBUG = "cue_ctl=DEBUG\n"
+HEADER_BLOCK = ("\nYYYY/MM/DD HH:MM:SS.mmm THREADID LEVEL LOG MESSAGE                            \n"
+                "----------------------- -------- ----- ---------------------------------------\n")
 RECORD = re.compile(r"^(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3}) +(\d+) (.{5})  (.*)$")
-USAGE = (
-    "\nUsage: cue_ctl [-c Command] <Clip id>\n"
-    "   -c         Send this command via the core to the cards\n"
-    "   -v         Print version\n\n"
-    "Supported commands: STOP\n\n"
-)
+STOP_FRAME = "RX 02 05 00 07 11 20 02 02 10 00 F0 43"
+CONNECTED = ("DBG", "Connection with core established. (Socket: N)")
 
-# The bash that runs inside the jail: helpers start, the tool runs, helpers
-# are given a moment to finish and then stopped; every result lands in /tmp.
-RUN_SCRIPT = r"""
-set -u
+# Inside the jail: helpers start, the tool runs, helpers get a moment to
+# finish and are stopped; every result lands in /tmp.
+SCRIPT = r"""
 cd /tmp
-await() {{ for _ in $(seq 500); do [ -e "$1" ] && return 0; sleep 0.01; done; echo "jail: $1 never appeared" >&2; }}
-await_port() {{ for _ in $(seq 500); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.01; done; echo "jail: port $1 never opened" >&2; }}
+await() {{ for _ in $(seq 500); do [ -e "$1" ] && return 0; sleep 0.01; done; echo "jail: no $1" >&2; }}
+await_port() {{ for _ in $(seq 500); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.01; done; }}
 helpers=()
 {setup}
-{helpers}
 start=$(date +%s%N)
 {tool} >/tmp/tool.out 2>/tmp/tool.err
-echo $? >/tmp/tool.status
-echo $(( ($(date +%s%N) - start) / 1000000 )) >/tmp/tool.ms
+echo $? $(( ($(date +%s%N) - start) / 1000000 )) >/tmp/tool.status
 for pid in "${{helpers[@]}}"; do
     for _ in $(seq 200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.01; done
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
 done
 exit 0
 """
 
 
-class Result:
-    def __init__(self, sandbox):
-        self.status = int(sandbox.read("tmp/tool.status"))
-        self.stdout = sandbox.read("tmp/tool.out")
-        self.stderr = sandbox.read("tmp/tool.err")
-        self.elapsed = int(sandbox.read("tmp/tool.ms")) / 1000.0
-        self.core = sandbox.read("tmp/core.txt").splitlines()
-        self.sink = sandbox.read("tmp/sink.txt")
-
-
 class Sandbox:
-    def __init__(self, test, tool_args_prefix=None):
+    def __init__(self, test):
         self.dir = tempfile.mkdtemp(prefix="cue_ctl_e2e.")
         test.addCleanup(shutil.rmtree, self.dir, True)
         self.root = os.path.join(self.dir, "root")
-        os.makedirs(self.path("config/tessra"))
-        os.makedirs(self.path("var/log/tessra"))
-        os.makedirs(self.path("tmp"))
-        self.binds = sorted({os.path.dirname(os.path.abspath(p)) for p in (CUE_CTL, CORE_SIM, LOG_SINK) if p})
+        for folder in ("config/tessra", "var/log/tessra", "tmp"):
+            os.makedirs(self.path(folder))
+        self.binds = sorted({os.path.dirname(os.path.abspath(p)) for p in (CUE_CTL, CORE_SIM, LOG_SINK)})
 
     def path(self, relative):
         return os.path.join(self.root, relative)
 
-    def read(self, relative, default=""):
+    def read(self, relative):
         try:
             with open(self.path(relative), encoding="latin-1") as f:
                 return f.read()
         except FileNotFoundError:
-            return default
+            return ""
 
     def exists(self, relative):
         return os.path.exists(self.path(relative))
@@ -105,60 +70,38 @@ class Sandbox:
         with open(self.path(relative), "w", encoding="latin-1") as f:
             f.write(content)
 
-    def write_conf(self, content):
-        self.write(CONF, content)
-
-    def log(self):
-        return self.read(LOG)
-
     def records(self):
-        """The log's records as (level column, message) pairs, header block skipped."""
-        found = []
-        for line in self.log().split("\n"):
-            match = RECORD.match(line)
-            if match:
-                found.append((match.group(3).strip(), match.group(4)))
-        return found
-
-    def messages(self):
-        return [message for _, message in self.records()]
-
-    def command(self, script):
-        args = [JAIL, self.root]
-        for directory in self.binds:
-            args += ["--bind", directory]
-        return args + ["--", "/bin/bash", "-c", script]
+        """(level, message) of each record line, socket numbers shown as N."""
+        matches = filter(None, map(RECORD.match, self.read(LOG).split("\n")))
+        return [(m.group(3).strip(), re.sub(r"Socket(: |=)\d+", r"Socket\1N", m.group(4))) for m in matches]
 
     def start(self, args, core=None, sink=None, setup="", user=None):
-        """Starts a run in the background; finish() collects it.
+        """Starts a run; finish() collects it. core/sink: helper options, None for no helper."""
+        lines = [setup]
+        for program, options, ready in ((CORE_SIM, core, "core"), (LOG_SINK, sink, "sink")):
+            if options is not None:
+                fixed = ["--port", "5200"] if ready == "core" else ["--raw", "/tmp/sink.raw"]
+                command = [program] + fixed + ["--ready", f"/tmp/{ready}.ready", "--out", f"/tmp/{ready}.txt",
+                                               "--timeout", "60"] + options
+                lines.append(f"{shlex.join(command)} 2>/tmp/{ready}.err & helpers+=($!); await /tmp/{ready}.ready")
+        runner = [] if user is None else ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"]
+        script = SCRIPT.format(setup="\n".join(lines), tool=shlex.join(runner + PREFIX + [CUE_CTL] + list(args)))
+        binds = [arg for folder in self.binds for arg in ("--bind", folder)]
+        return subprocess.Popen([os.path.join(HERE, "jail"), self.root] + binds + ["--", "/bin/bash", "-c", script],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
-        setup: shell lines run as root inside the jail before anything else.
-        user: a uid to run the tool as, instead of root.
-        """
-        helpers = []
-        if core is not None:
-            helpers.append(
-                f"{shlex.quote(CORE_SIM)} --port 5200 --ready /tmp/core.ready --out /tmp/core.txt "
-                f"--timeout 60 {' '.join(map(shlex.quote, core))} 2>/tmp/core.err & helpers+=($!); await /tmp/core.ready"
-            )
-        if sink is not None:
-            helpers.append(
-                f"{shlex.quote(LOG_SINK)} --ready /tmp/sink.ready --out /tmp/sink.txt --raw /tmp/sink.raw "
-                f"--timeout 60 {' '.join(map(shlex.quote, sink))} 2>/tmp/sink.err & helpers+=($!); await /tmp/sink.ready"
-            )
-        prefix = [] if user is None else ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"]
-        tool = " ".join(map(shlex.quote, prefix + shlex.split(WRAPPER) + shlex.split(EMULATOR) + [CUE_CTL] + list(args)))
-        script = RUN_SCRIPT.format(setup=setup, helpers="\n".join(helpers), tool=tool)
-        return subprocess.Popen(self.command(script), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-
-    def finish(self, process, timeout=90):
-        output, _ = process.communicate(timeout=timeout)
+    def finish(self, process):
+        output, _ = process.communicate(timeout=120)
         if process.returncode != 0 or not self.exists("tmp/tool.status"):
             raise AssertionError(f"jail failed ({process.returncode}): {output}")
-        return Result(self)
+        status, ms = self.read("tmp/tool.status").split()
+        self.status, self.elapsed = int(status), int(ms) / 1000.0
+        self.stdout, self.stderr = self.read("tmp/tool.out"), self.read("tmp/tool.err")
+        self.core = self.read("tmp/core.txt").splitlines()
+        return self
 
-    def run(self, args, core=None, sink=None, setup="", user=None, timeout=90):
-        return self.finish(self.start(args, core, sink, setup, user), timeout)
+    def run(self, args, **options):
+        return self.finish(self.start(args, **options))
 
 
 class TestCase(unittest.TestCase):
@@ -169,11 +112,17 @@ class TestCase(unittest.TestCase):
         if os.geteuid() != 0:
             raise unittest.SkipTest("the jail needs root")
         for name, value in (("CUE_CTL", CUE_CTL), ("CORE_SIM", CORE_SIM), ("LOG_SINK", LOG_SINK)):
-            if not value or not os.access(value, os.X_OK):
+            if not os.access(value, os.X_OK):
                 raise RuntimeError(f"{name} must name the built program (got {value!r})")
 
-    def sandbox(self):
-        return Sandbox(self)
+    def stop_run(self, conf=DEBUG, core=(), args=("-c", "STOP", "1"), **options):
+        """cue_ctl -c STOP 1 against a core with these options; status 0 and nothing on stdout."""
+        box = Sandbox(self)
+        if conf is not None:
+            box.write(CONF, conf)
+        box.run(list(args), core=None if core is None else list(core), **options)
+        self.assertEqual((box.status, box.stdout), (0, ""), box.stderr)
+        return box
 
 
 def main():

@@ -1,60 +1,61 @@
 #!/usr/bin/env python3
-"""The command line: usage, version, exit statuses, and when the log appears."""
+"""The command line: usage, version, exit statuses, and what appears on disk."""
 import harness
-from harness import CONF, LOG, USAGE
+from harness import CONF, LOG
+
+USAGE = ("\nUsage: cue_ctl [-c Command] <Clip id>\n"
+         "   -c         Send this command via the core to the cards\n"
+         "   -v         Print version\n\n"
+         "Supported commands: STOP\n\n")
+DEFAULT_CONF = """#Tavrin Technology Log Configuration File
+#Format: <ApplicationName=LogLevel> (No space allowed)
+#        <MODE=LogMode> (No space allowed)
+#        <REMOTE_HOST=IpAddress:Port> (No space allowed)
+#LogLevel can be NONE, MAJOR, WARNING, INFO, DEBUG, MORE_DEBUG
+#LogMode can be LOCAL or REMOTE
+#IpAddress:Port can be any valid ip address and port where there's a log server running
+#Example: vexa=MAJOR
+cue_ctl=NONE
+MODE=LOCAL
+REMOTE_HOST=0.0.0.0:0
+"""
 
 
 class CommandLine(harness.TestCase):
-    def test_fewer_than_two_arguments_print_usage_and_create_no_log(self):
-        for args in ([], ["-v"], ["-c"], ["STOP"]):
+    def test_usage_version_and_bad_options(self):
+        # arguments, status, stdout (None: the version text), a diagnostic on stderr
+        cases = [([], 1, USAGE, ""), (["-v"], 1, USAGE, ""), (["-c"], 1, USAGE, ""), (["STOP"], 1, USAGE, ""),
+                 (["-x", "1"], 1, USAGE, "invalid option -- 'x'"),
+                 (["1", "-c"], 1, USAGE, "option requires an argument -- 'c'"),
+                 (["-v", "x"], 0, None, ""), (["-c", "STOP", "-v", "1"], 0, None, "")]
+        for args, status, stdout, diagnostic in cases:
             with self.subTest(args=args):
-                box = self.sandbox()
-                result = box.run(args)
-                self.assertEqual(result.status, 1)
-                self.assertEqual(result.stdout, USAGE)
-                self.assertFalse(box.exists(CONF))
+                box = harness.Sandbox(self).run(args, core=[])
+                self.assertEqual(box.status, status)
+                self.assertEqual(box.core, [], "the core was contacted")
+                self.assertIn(diagnostic, box.stderr)
+                if stdout is None:
+                    lines = box.stdout.split("\n")
+                    self.assertEqual((lines[0], len(lines), lines[2]), ("cue_ctl version 1.0.0", 3, ""), box.stdout)
+                    self.assertTrue(lines[1])
+                else:
+                    self.assertEqual(box.stdout, stdout)
+                    if len(args) < 2:  # ended before the log exists
+                        self.assertFalse(box.exists(CONF))
                 self.assertFalse(box.exists(LOG))
 
-    def test_version_needs_a_second_argument_and_runs_nothing(self):
-        for args in (["-v", "x"], ["-c", "STOP", "-v", "1"]):
-            with self.subTest(args=args):
-                result = self.sandbox().run(args, core=[])
-                self.assertEqual(result.status, 0)
-                lines = result.stdout.split("\n")
-                self.assertEqual(lines[0], "cue_ctl version 1.0.0")
-                self.assertEqual(len(lines), 3, result.stdout)
-                self.assertTrue(lines[1])
-                self.assertEqual(lines[2], "")
-                self.assertEqual(result.core, [], "the core was contacted")
-
-    def test_unknown_option_or_missing_command_prints_diagnostic_and_usage(self):
-        for args, diagnostic in ((["-x", "1"], "invalid option -- 'x'"),
-                                 (["1", "-c"], "option requires an argument -- 'c'")):
-            with self.subTest(args=args):
-                result = self.sandbox().run(args)
-                self.assertEqual(result.status, 1)
-                self.assertEqual(result.stdout, USAGE)
-                self.assertIn(diagnostic, result.stderr)
+    def test_default_configuration_appears_whole_and_logs_nothing(self):
+        for core in ([], None):
+            with self.subTest(core=core):
+                box = self.stop_run(conf=None, core=core)
+                self.assertEqual(box.read(CONF), DEFAULT_CONF)
+                self.assertFalse(box.exists(LOG))
+                self.assertEqual(box.core, ["CONNECT", harness.STOP_FRAME, "CLOSED"] if core == [] else [])
 
     def test_without_a_core_the_run_fails_in_the_log_and_exits_zero(self):
-        box = self.sandbox()
-        box.write_conf("cue_ctl=DEBUG\n")
-        result = box.run(["-c", "STOP", "1"])
-        self.assertEqual(result.status, 0)
-        self.assertEqual(result.stdout, "")
-        self.assertEqual(box.records(), [
-            ("DBG", "ERROR: connect failed. Reason: Connection refused"),
-            ("MAJOR", "FATAL ERROR: connect failed."),
-        ])
-
-    def test_at_none_the_default_configuration_appears_and_the_log_stays_empty(self):
-        box = self.sandbox()
-        result = box.run(["-c", "STOP", "1"])
-        self.assertEqual(result.status, 0)
-        conf = box.read(CONF)
-        self.assertTrue(conf.startswith("#Tavrin Technology Log Configuration File\n"), conf)
-        self.assertTrue(conf.endswith("cue_ctl=NONE\nMODE=LOCAL\nREMOTE_HOST=0.0.0.0:0\n"), conf)
-        self.assertFalse(box.exists(LOG))
+        box = self.stop_run(core=None)
+        self.assertEqual(box.records(), [("DBG", "ERROR: connect failed. Reason: Connection refused"),
+                                         ("MAJOR", "FATAL ERROR: connect failed.")])
 
 
 if __name__ == "__main__":

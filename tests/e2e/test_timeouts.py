@@ -1,0 +1,45 @@
+#!/usr/bin/env python3
+"""Cores that stall or trickle: cases that mostly wait out receive time-outs."""
+import time
+
+import harness
+from harness import CONNECTED
+from test_core_link import GAVE_UP, NO_DEV_ID
+
+
+class Timeouts(harness.TestCase):
+    def test_a_stalled_or_trickling_core_exhausts_the_one_retry_count(self):
+        # A byte every six seconds still arrives, but each gap is a time-out
+        # and the count is never reset: the receive gives up after three.
+        for core in (["--fault", "stall-length"], ["--fault", "trickle", "--trickle-ms", "6000"]):
+            with self.subTest(core=core):
+                self.assertEqual(self.stop_run(core=core).records(), [CONNECTED] + GAVE_UP + [NO_DEV_ID])
+
+    def test_a_byte_every_four_seconds_is_slow_not_dead(self):
+        # A seven-byte DEV_ID: six gaps of four seconds, each under the time-out.
+        box = self.stop_run(core=["--fault", "trickle", "--trickle-ms", "4000", "--length-byte", "0x02"])
+        self.assertEqual([m for _, m in box.records()][-2:], ["Exiting ProcessStop()", "Connection closed. (Socket: N)"])
+        self.assertEqual(box.core[1], harness.STOP_FRAME)
+        self.assertGreater(box.elapsed, 23)
+
+    def test_core_that_never_acknowledges(self):
+        box = self.stop_run(core=["--fault", "no-ack"])
+        self.assertEqual(box.records()[2:], GAVE_UP + [("DBG", "ERROR: wait for ack (SET_PLAYBACK_MODE) failed"),
+                                                       ("MAJOR", "FATAL ERROR: failed to process command STOP")])
+        self.assertEqual(box.core[1], harness.STOP_FRAME)
+
+    def test_level_raised_in_the_file_during_a_run_shows_the_later_records(self):
+        box = harness.Sandbox(self)
+        box.write(harness.CONF, "cue_ctl=NONE\n")
+        run = box.start(["-c", "STOP", "1"], core=["--fault", "silent"])
+        deadline = time.monotonic() + 60
+        while "CONNECT" not in box.read("tmp/core.txt") and time.monotonic() < deadline:
+            time.sleep(0.05)
+        box.write(harness.CONF, harness.DEBUG)  # the log read NONE before the tool connected
+        box.finish(run)
+        self.assertEqual(box.records()[-2:], GAVE_UP[-1:] + [NO_DEV_ID])
+        self.assertNotIn(CONNECTED, box.records())
+
+
+if __name__ == "__main__":
+    harness.main()

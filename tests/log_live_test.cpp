@@ -1,0 +1,159 @@
+// The log while it lives: the singleton, REMOTE records, the activation thread.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+#include "support.h"
+
+namespace {
+
+const char* const Function = "bool Cue_Ctl::ProcessStop()";
+
+class LiveLog : public ::testing::Test, protected LogFiles {
+protected:
+    Listener Server;
+
+    std::string RemoteConf(int port) const
+    {
+        return "cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=127.0.0.1:" + std::to_string(port) + "\n";
+    }
+};
+
+// The activation thread acts within one period (four to five seconds); this
+// waits three, so a loaded machine has room.
+bool Eventually(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        usleep(10000);
+    return condition();
+}
+
+// "header" "  " "message\n\0" -> "message", or what is wrong with it.
+std::string MessageOf(const std::string& record)
+{
+    std::smatch match;
+    if (!std::regex_search(record, match, RecordHeader, std::regex_constants::match_continuous))
+        return "(no header) " + record;
+    const std::string rest = match.suffix();
+    if (rest.size() < 4 || rest.compare(0, 2, "  ") != 0 || rest.compare(rest.size() - 2, 2, std::string("\n\0", 2)))
+        return "(bad framing) " + rest;
+    return rest.substr(2, rest.size() - 4);
+}
+
+}  // namespace
+
+TEST(LogObject, FirstCallMakesTheOneLogDefaultsMakeANullLog)
+{
+    TempDir dir;
+    WriteFile(dir.Path("log.conf"), "cue_ctl=DEBUG\n");
+    Log* first = Log::GetLog(dir.Path("app.log").c_str(), "cue_ctl", dir.Path("log.conf").c_str(), Log::NONE);
+    EXPECT_EQ(Log::GetLog(), first);
+    EXPECT_EQ(Log::GetLog("/dev/null", "other", "/etc/log.conf", Log::MAJOR)->GetLevel(), Log::DBG);
+    Log::Destroy();
+    Log::Destroy();
+    // A null log reads nothing, writes nothing, starts no thread.
+    Log* null = Log::GetLog("/dev/null", "cue_ctl", dir.Path("log.conf").c_str(), Log::WARN);
+    EXPECT_NE(null, nullptr);
+    EXPECT_EQ(null->GetLevel(), Log::WARN);
+    null->Write("into /dev/null", Log::MAJOR, Function);
+    Log::Destroy();
+    EXPECT_EQ(ReadFile(dir.Path("app.log")), HeaderBlock);
+}
+
+TEST_F(LiveLog, RemoteRecordsCarryTwoMoreSpacesANewlineAndAZeroByteAndNoMethod)
+{
+    auto log = Open(RemoteConf(Server.Port()));
+    log->SetDisplayMethod(true);
+    const int peer = Server.Accept();
+    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(log->IsConnected());
+    log->Write("Exiting %s", Log::DBG, Function, "ProcessStop()");
+    log->Write("not sent", Log::MORE_DBG, Function);
+    log->Write("%s", Log::MAJOR, Function, std::string(20000, 'm').c_str());
+    const std::string stream = ReadUntil(peer, "mm\n" + std::string(1, '\0'));
+    const size_t first = stream.find('\0') + 1;
+    EXPECT_EQ(MessageOf(stream.substr(0, first)), "Exiting ProcessStop()");
+    EXPECT_NE(stream.find("   DBG    Exiting"), std::string::npos);
+    const std::string cut = stream.substr(first);
+    EXPECT_EQ(cut.size(), 10240u);  // the record buffer, whole
+    EXPECT_EQ(MessageOf(cut), std::string(10236 - (first - 25), 'm'));
+    EXPECT_EQ(ReadFile(LogPath), HeaderBlock);  // the file gets only the header block
+    close(peer);
+}
+
+TEST_F(LiveLog, UnreachableServerIsReportedRecordsAreDroppedAndTheThreadRetries)
+{
+    const int port = UnusedPort();
+    ::testing::internal::CaptureStderr();
+    auto log = Open(RemoteConf(port));
+    EXPECT_FALSE(log->IsConnected());
+    log->Write("dropped", Log::DBG, Function);
+    Listener server(port);
+    ASSERT_TRUE(Eventually([&] { return log->IsConnected(); }));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Error while attempting to connect to host: 127.0.0.1:" + std::to_string(port) + "\n");
+    const int peer = server.Accept(0);
+    EXPECT_GE(peer, 0);
+    EXPECT_EQ(server.Accept(5500), -1);  // connected: no further attempt
+    EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
+    close(peer);
+
+    ::testing::internal::CaptureStderr();
+    Open("cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=0.0.0.0:0\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error while attempting to connect to host: 0.0.0.0:0\n");
+}
+
+TEST_F(LiveLog, ServerThatClosesOrStopsReadingCostsRecordsNotTheProcessNorTime)
+{
+    auto log = Open(RemoteConf(Server.Port()));
+    int peer = Server.Accept();
+    ASSERT_GE(peer, 0);
+    // Never read: once the socket buffers are full, each send fails at once.
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 2000; ++i)
+        log->Write("%10000d", Log::DBG, Function, i);
+    std::string reported = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(reported.find("ERROR: send failed. Reason: Resource temporarily unavailable\n"), std::string::npos);
+    // Gone: the reset makes the sends fail and report; no SIGPIPE ends the process.
+    close(peer);
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 50; ++i) {
+        log->Write("record %d", Log::DBG, Function, i);
+        usleep(2000);
+    }
+    reported = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(reported.find("ERROR: send failed. Reason: "), std::string::npos) << reported;
+    EXPECT_TRUE(log->IsConnected());
+}
+
+TEST_F(LiveLog, ThreadWritesAMissingFileOnceAndFollowsEdits)
+{
+    {
+        Log log(LogPath.c_str(), "cue_ctl", ConfPath.c_str(), Log::DBG);  // destroyed at once: still written
+    }
+    EXPECT_EQ(ReadFile(ConfPath).substr(ReadFile(ConfPath).find("cue_ctl=")),
+              "cue_ctl=DEBUG\nMODE=LOCAL\nREMOTE_HOST=0.0.0.0:0\n");
+    auto log = Open("cue_ctl=NONE\n");
+    log->Write("before", Log::DBG, Function);
+    WriteFile(ConfPath, "cue_ctl=DEBUG\n");
+    ASSERT_TRUE(Eventually([&] { return log->GetLevel() == Log::DBG; }));
+    log->Write("after", Log::DBG, Function);
+    remove(ConfPath.c_str());
+    log.reset();
+    EXPECT_EQ(Messages(), "after|");
+    EXPECT_FALSE(Exists(ConfPath));  // removed while running: not written again
+}
+
+TEST_F(LiveLog, DestroyNeverWaitsOutAPeriod)
+{
+    WriteFile(ConfPath, "cue_ctl=NONE\n");
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        const auto start = std::chrono::steady_clock::now();
+        Log::GetLog(LogPath.c_str(), "cue_ctl", ConfPath.c_str(), Log::NONE);
+        Log::Destroy();
+        // A lost wake-up costs a period of four to five seconds; a cycle takes well under a millisecond.
+        ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "cycle " << cycle;
+    }
+}
