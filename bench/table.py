@@ -1,176 +1,158 @@
 #!/usr/bin/env python3
-"""Prints the benchmark table from the results bench/run gathered:
-records.json and lifecycle.json (Google Benchmark) and e2e.json (e2e.py).
+"""Measures cue_ctl end to end and prints bench/run's table.
 
-usage: table.py RESULTS_DIR
-Exit status 1 when a benchmark reported an error or a figure is missing.
+`cue_ctl -c STOP 42` runs against core_sim in one jail (tests/e2e/jail), next
+to the minimal C client doing the same exchange: dynamically linked, as C
+programs usually are (the goals' yardstick), and static (the floor). Each link
+of cue_ctl runs at NONE and DEBUG. Each run is timed from spawn to reaped; the
+runs are cut into batches of 10 taken in turn, so that load from elsewhere
+falls on all alike. Every run must bring the core its STOP frame and log it
+at DEBUG only, or the measurement fails.
+
+usage: table.py BUILD PPC_BUILD BENCH_LOG_OUTPUT   (BENCH_E2E_RUNS, default 500)
 """
 import json
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+JAIL = os.path.join(os.path.dirname(HERE), "tests", "e2e", "jail")
+STOP = [0x02, 0x05, 0x00, 0x07, 0x11, 0x20, 0x02, 0x02, 0x10, 0x00, 0xF0]
+STOP_RX = "RX " + " ".join(f"{b:02X}" for b in STOP + [sum(STOP) & 0xFF])
+SHIPPED = "cmd/cue_ctl"
+LINKS = {SHIPPED: "static, gc-sections (shipped)",
+         "bench/cue_ctl_static_cxx": "static libstdc++/libgcc, shared libc, gc-sections",
+         "bench/cue_ctl_shared": "shared runtimes",
+         "bench/cue_ctl_static_all_sections": "static, all sections kept"}
+LEVELS = {"NONE": 1.25, "DEBUG": 1.35}
 
 
-def load_benchmarks(path):
-    """run name (no /manual_time) -> the median of its repetitions, or its
-    only run when it ran once."""
-    with open(path) as f:
-        entries = json.load(f)["benchmarks"]
-    found = {}
-    for entry in entries:
-        name = entry["run_name"].replace("/manual_time", "")
-        if entry.get("error_occurred"):
-            found[name] = {"error": entry.get("error_message", "error")}
-        elif "error" in found.get(name, {}):
-            continue  # one failed repetition spoils the figure
-        elif entry["run_type"] == "iteration" or entry.get("aggregate_name") == "median":
-            found[name] = entry
-    return found
+def inside(plan):
+    """In the jail: core_sim serves every run; results go to /tmp/results.json."""
+    core = subprocess.Popen([plan["core_sim"], "--connections", str(plan["starts"]), "--timeout", "3000",
+                             "--ready", "/tmp/core.ready", "--out", "/tmp/core.txt"])
+    while not os.path.exists("/tmp/core.ready") and core.poll() is None:
+        time.sleep(0.01)
+    runs, errors = {}, ""
+    for name, command, level in plan["turns"]:
+        if level:
+            with open("/config/tessra/cue_ctl.conf", "w") as conf:
+                conf.write(f"cue_ctl={level}\nMODE=LOCAL\nREMOTE_HOST=0.0.0.0:0\n")
+        done = subprocess.run([plan["spawn_timer"], str(plan["batch"]), str(plan["warm_up"])] + command,
+                              capture_output=True, text=True)
+        runs.setdefault(name, []).extend([int(v) for v in line.split()] for line in done.stdout.splitlines())
+        errors += done.stderr + (f"spawn_timer exit {done.returncode}\n" if done.returncode else "")
+    with open("/tmp/results.json", "w") as results:
+        json.dump({"runs": runs, "errors": errors, "core": core.wait()}, results)
 
 
-def ns(entry):
-    scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[entry["time_unit"]]
-    return entry["real_time"] * scale
+def read(path):
+    return open(path, encoding="latin-1").read() if os.path.exists(path) else ""
 
 
-def show_time(nanoseconds):
-    if nanoseconds < 10:
-        return f"{nanoseconds:.2f} ns"
-    if nanoseconds < 10_000:
-        return f"{nanoseconds:.0f} ns"
-    if nanoseconds < 10_000_000:
-        return f"{nanoseconds / 1e3:.1f} us"
-    return f"{nanoseconds / 1e6:.2f} ms"
+def end_to_end(build, runs, batch=10, warm_up=1):
+    """name -> median and max wall ms, peak RSS KiB."""
+    contestants = [(name, [f"{build}/bench/{name}"], None) for name in ("min_client", "min_client_static")]
+    contestants += [(f"{link}.{level}", [f"{build}/{link}", "-c", "STOP", "42"], level)
+                    for link in LINKS for level in LEVELS]
+    if runs <= 0 or runs % batch:
+        sys.exit(f"e2e: BENCH_E2E_RUNS must be a positive multiple of {batch}")
+    rounds = runs // batch
+    turns = [c for r in range(rounds) for c in contestants[r % len(contestants):] + contestants[:r % len(contestants)]]
+    plan = {"core_sim": f"{build}/tools/core_sim", "spawn_timer": f"{build}/bench/spawn_timer", "turns": turns,
+            "starts": len(turns) * (batch + warm_up), "batch": batch, "warm_up": warm_up}
+    binds = sorted({os.path.dirname(c[1][0]) for c in contestants} | {f"{build}/tools", HERE})
+    top = tempfile.mkdtemp(prefix="cue_bench_e2e.")
+    root, tmp = os.path.join(top, "root"), os.path.join(top, "root", "tmp")
+    try:
+        done = subprocess.run([JAIL, root] + [a for b in binds for a in ("--bind", b)] + [
+            "--", "/usr/bin/python3", os.path.abspath(__file__), "--inside", json.dumps(plan)],
+            capture_output=True, text=True)
+        results = json.loads(read(f"{tmp}/results.json") or "{}")
+        if done.returncode or results.get("core") != 0:
+            sys.exit(f"e2e: the jail or core_sim failed\n{done.stdout}{done.stderr}")
+        problems = [results["errors"]]
+        if read(f"{tmp}/core.txt").splitlines().count(STOP_RX) != plan["starts"]:
+            problems.append("the core did not get every STOP frame")
+        logs = os.path.join(root, "var", "log", "tessra")
+        logged = "".join(read(os.path.join(logs, f)) for f in os.listdir(logs)).count("Exiting ProcessStop()")
+        if logged != len(LINKS) * rounds * (batch + warm_up):
+            problems.append(f"{logged} runs logged their STOP: not every DEBUG run, or a NONE run too")
+        figures = {}
+        for name, _, _ in contestants:
+            lines = results["runs"][name]
+            if len(lines) != runs or any(line[2] for line in lines):
+                problems.append(f"{name}: a run failed")
+            wall = sorted(line[0] / 1e6 for line in lines)
+            figures[name] = {"median": wall[len(wall) // 2], "max": wall[-1], "rss": max(l[1] for l in lines)}
+        if any(problems):
+            sys.exit("e2e: " + "; ".join(filter(None, problems)))
+        return figures
+    finally:
+        # The jail's mounts die with its namespace; never recurse into one.
+        if not any(os.path.ismount(os.path.join(root, d)) for d in ("usr", "etc", "dev", "proc")):
+            shutil.rmtree(top)
 
 
-def show_ms(milliseconds):
-    return f"{milliseconds:.3f} ms"
-
-
-class Table:
-    def __init__(self):
-        self.rows = []
-        self.problems = []
-        self.goals = {False: 0, True: 0}
-        self.met = {False: 0, True: 0}
-
-    def add(self, metric, ours, baseline, ratio, goal, met, variant=False):
-        if met is not None:
-            self.goals[variant] += 1
-            self.met[variant] += bool(met)
-        self.rows.append([metric, ours, baseline, "" if ratio is None else f"{ratio:.2f}", goal,
-                          "-" if met is None else ("yes" if met else "NO")])
-
-    def missing(self, metric, what):
-        self.problems.append(f"{metric}: {what}")
-        self.rows.append([metric, "n/a", "n/a", "", "", "ERROR"])
-
-    def print(self):
-        header = ["metric", "ours", "baseline", "ratio", "goal", "met?"]
-        widths = [max(len(str(r[i])) for r in self.rows + [header]) for i in range(len(header))]
-        line = lambda cells: "| " + " | ".join(str(c).ljust(w) for c, w in zip(cells, widths)) + " |"
-        print(line(header))
-        print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
-        for row in self.rows:
-            print(line(row))
-        print(f"\nGoals met: {self.met[False]} of {self.goals[False]} for the code and link as they are; "
-              f"{self.met[True]} of {self.goals[True]} for the link variants [in brackets].")
-        for problem in self.problems:
-            print(f"ERROR {problem}")
-
-
-def get(found, name, table, metric):
-    entry = found.get(name)
-    if entry is None:
-        table.missing(metric, f"no result for {name}")
-    elif "error" in entry:
-        table.missing(metric, f"{name}: {entry['error']}")
-    else:
-        return entry
-    return None
+def stripped_kb(strip, path):
+    with tempfile.NamedTemporaryFile() as out:
+        subprocess.run([strip, "-o", out.name, path], check=True)
+        return os.path.getsize(out.name) / 1000
 
 
 def main():
-    results = sys.argv[1]
-    records = load_benchmarks(os.path.join(results, "records.json"))
-    lifecycle = load_benchmarks(os.path.join(results, "lifecycle.json"))
-    with open(os.path.join(results, "e2e.json")) as f:
-        e2e = json.load(f)
-    t = Table()
+    build, ppc, log_output = map(os.path.abspath, sys.argv[1:4])
+    runs = int(os.environ.get("BENCH_E2E_RUNS", "500"))
+    log = {line.split()[0]: float(line.split()[1]) for line in open(log_output)}
+    e2e = end_to_end(build, runs)
+    rows, met = [["metric", "ours", "baseline", "ratio", "goal", "met?"]], []
 
-    # a. LOCAL writer, per record; medians of the repetitions.
-    ours = get(records, "BM_Local_Ours", t, "a. LOCAL record")
-    for name, metric, goal, test in (
-        ("BM_Local_BareSyscalls", "a. LOCAL record vs open+write+close+stat", "<= 1.30", lambda r: r <= 1.30),
-        ("BM_Local_Fprintf", "a. LOCAL record vs fopen+fprintf+fclose", "< 1.00", lambda r: r < 1.00),
-        ("BM_Local_SpdlogFlushEach", "a. LOCAL record vs spdlog file sink, flush each", "reference", None),
-    ):
-        base = records.get(name)
-        if name == "BM_Local_SpdlogFlushEach" and base is None:
-            t.add(metric, "-", "spdlog not built", None, goal, None)
-            continue
-        base = get(records, name, t, metric)
-        if ours and base:
-            ratio = ns(ours) / ns(base)
-            t.add(metric, show_time(ns(ours)), show_time(ns(base)), ratio, goal, test(ratio) if test else None)
+    def row(metric, ours, base, ratio, goal, ok=None, counted=True):
+        if ok is not None and counted:
+            met.append(ok)
+        shown = "-" if ok is None else ("yes" if ok else "NO") if counted else ("[yes]" if ok else "[no]")
+        rows.append([metric, ours, base, f"{ratio:.2f}" if isinstance(ratio, float) else ratio, goal, shown])
 
-    # b. filtered out by level.
-    metric = "b. record filtered out by level"
-    entry = get(records, "BM_FilteredOut", t, metric)
-    if entry:
-        t.add(metric, show_time(ns(entry)), "-", None, "<= 2 ns", ns(entry) <= 2.0)
-
-    # c. REMOTE over loopback: per-record medians, each record alone on the wire.
-    metric = "c. REMOTE record vs bare send (median)"
-    ours, base = get(records, "BM_Remote_Ours", t, metric), get(records, "BM_Remote_BareSend", t, metric)
-    if ours and base:
-        ratio = ours["median_ns"] / base["median_ns"]
-        t.add(metric, show_time(ours["median_ns"]), show_time(base["median_ns"]), ratio, "<= 1.50", ratio <= 1.50)
-
-    # d. GetLog + Destroy.
-    # d. GetLog + Destroy; baseline: a bare thread created, signalled, joined.
-    metric = "d. GetLog+Destroy"
-    entry = get(lifecycle, "BM_GetLogDestroy/iterations:1000/repeats:1", t, metric)
-    base = get(lifecycle, "BM_BareThreadCycle/iterations:1000/repeats:1", t, metric)
-    if entry and base:
-        n = int(entry["samples"])
-        for key, what, goal in (("median_us", "median", None), ("p99_us", "p99", None), ("max_us", "max", 1000)):
-            t.add(f"d. GetLog+Destroy vs bare thread cycle, {what} of {n}", show_time(entry[key] * 1e3),
-                  show_time(base[key] * 1e3), entry[key] / base[key], "< 1 ms" if goal else "-",
-                  entry[key] < goal if goal else None)
-
-    # e. rotation: 100 MiB against 1 MiB files, taken in turn; medians.
-    for data, iterations, what in ((0, 202, "sparse files"), (1, 30, "oldest file holding data")):
-        metric = f"e. rotating write 100 MiB vs 1 MiB, {what}"
-        entry = get(lifecycle, f"BM_RotatingWrite/oldest_data:{data}/iterations:{iterations}/repeats:1", t, metric)
-        if entry:
-            ratio = entry["median_100MiB_us"] / entry["median_1MiB_us"]
-            t.add(f"{metric} (median of {int(entry['samples_per_size'])})", show_time(entry["median_100MiB_us"] * 1e3),
-                  show_time(entry["median_1MiB_us"] * 1e3), ratio, "0.80-1.25", 0.8 <= ratio <= 1.25)
-
-    # f. end to end against the minimal client; cue_ctl as shipped (static),
-    # then linked against the shared runtimes for comparison.
-    base = e2e["min_client"]
-    n = base["runs"]
-    for binary, tag in (("cue_ctl", ""), ("shared", " [shared runtimes]")):
-        for level, limit in (("NONE", 1.3), ("DEBUG", 1.6)):
-            ours = e2e[f"{binary}.{level}"]
-            prefix = f"f. e2e {level}{tag}"
-            ratio = ours["median_ms"] / base["median_ms"]
-            variant = binary != "cue_ctl"
-            t.add(f"{prefix} median of {n}", show_ms(ours["median_ms"]), show_ms(base["median_ms"]), ratio,
-                  f"<= {limit:.2f}", ratio <= limit, variant)
-            if binary == "cue_ctl":
-                t.add(f"{prefix} p99", show_ms(ours["p99_ms"]), show_ms(base["p99_ms"]),
-                      ours["p99_ms"] / base["p99_ms"], "-", None)
-            t.add(f"{prefix} max", show_ms(ours["max_ms"]), show_ms(base["max_ms"]), ours["max_ms"] / base["max_ms"],
-                  "< 20 ms", ours["max_ms"] < 20, variant)
-            ratio = ours["rss_peak_kib"] / base["rss_peak_kib"]
-            t.add(f"{prefix} peak RSS", f"{ours['rss_peak_kib']} KiB", f"{base['rss_peak_kib']} KiB", ratio,
-                  "<= 1.50", ratio <= 1.5, variant)
-
-    t.print()
-    return 1 if t.problems else 0
+    ms = lambda v: f"{v:.3f} ms"
+    dynamic, floor = e2e["min_client"], e2e["min_client_static"]
+    for level, limit in LEVELS.items():
+        ours = e2e[f"{SHIPPED}.{level}"]
+        for key, what, show, goal in (("median", f"median of {runs}", ms, limit),
+                                      ("rss", "peak RSS", lambda v: f"{v} KiB", 1.3)):
+            for base, against in ((dynamic, "min client"), (floor, "static min client (floor)")):
+                ratio = ours[key] / base[key]
+                row(f"e2e {level}: {what} vs {against}", show(ours[key]), show(base[key]), ratio, f"<= {goal:.2f}",
+                    ratio <= goal, base is dynamic)
+        row(f"e2e {level}: max of {runs}", ms(ours["max"]), ms(dynamic["max"]), ours["max"] / dynamic["max"],
+            "<= 10 ms", ours["max"] <= 10)
+    for name, metric, base, limit in (("local", "LOCAL record vs open+write+close+stat", "local_bare", 1.3),
+                                      ("remote", "REMOTE record vs one bare send", "remote_bare", 1.5),
+                                      ("rotate_100MiB", "rotating write, oldest file 100 vs 1 MiB", "rotate_1MiB", 1.5)):
+        ratio = log[name] / log[base]
+        row(f"{metric} (median)", f"{log[name] / 1e3:.1f} us", f"{log[base] / 1e3:.1f} us", ratio, f"<= {limit:.2f}",
+            ratio <= limit)
+    row("record filtered out by level (median)", f"{log['filtered']:.2f} ns", "-", "", "<= 2 ns", log["filtered"] <= 2)
+    for link, what in LINKS.items():
+        ratios = [e2e[f"{link}.{level}"]["median"] / dynamic["median"] for level in LEVELS]
+        row(f"link {what}: e2e median NONE / DEBUG", " / ".join(ms(e2e[f"{link}.{level}"]["median"]) for level in
+            LEVELS), ms(dynamic["median"]), " / ".join(f"{r:.2f}" for r in ratios), "<= 1.25 / 1.35",
+            all(r <= limit for r, limit in zip(ratios, LEVELS.values())), False)
+        x86, ppc_kb = stripped_kb("strip", f"{build}/{link}"), stripped_kb("powerpc-linux-gnu-strip", f"{ppc}/{link}")
+        row(f"link {what}: stripped x86-64 / PowerPC", f"{x86:.0f} / {ppc_kb:.0f} KB", "-", "", "PowerPC <= 1000 KB",
+            ppc_kb <= 1000, link == SHIPPED)
+    widths = [max(len(r[i]) for r in rows) for i in range(6)]
+    for i, r in enumerate(rows):
+        print("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")
+        if i == 0:
+            print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    print(f"\nGoals met by cue_ctl as shipped: {sum(met)} of {len(met)}. The end-to-end goals are judged against the "
+          "minimal client linked as C programs usually are (dynamic); [in brackets], not counted: the same goals "
+          "against the static client (the floor) and for the other links.")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    inside(json.loads(sys.argv[2])) if sys.argv[1] == "--inside" else main()
