@@ -10,92 +10,60 @@ namespace {
 // A null log never reads its file by itself, so each case drives the parser.
 class ConfFile : public ::testing::Test {
 protected:
-    TempDir Dir;
-    const std::string Path = Dir.Path("log.conf");
+    LogFiles Files;
+    const std::string& Path = Files.ConfPath;
     Log Parsed{"/dev/null", "cue_ctl", Path.c_str(), Log::INFO};
-
-    bool Parse(const std::string& content)
-    {
-        WriteFile(Path, content);
-        return Parsed.ParseLogConfFile();
-    }
 };
-
-std::string Comments(int count)
-{
-    std::string lines;
-    while (count-- > 0)
-        lines += "#comment\n";
-    return lines;
-}
 
 }  // namespace
 
-TEST_F(ConfFile, ReadsTheLevelWordsNotTheRecordNamesAndOnlyThisApplicationsLine)
+TEST_F(ConfFile, EachLineKindSetsItsFieldsByTheFileRules)
 {
-    const std::pair<std::string, Log::eLevel> cases[] = {
-        {"cue_ctl=NONE", Log::NONE},         {"cue_ctl=MAJOR", Log::MAJOR},     {"cue_ctl=WARNING", Log::WARN},
-        {"cue_ctl=INFO", Log::INFO},         {"cue_ctl=DEBUG", Log::DBG},       {"cue_ctl=MORE_DEBUG", Log::MORE_DBG},
-        {"cue_ctl=DBG", Log::NONE},          {"cue_ctl=WARN", Log::NONE},       {"cue_ctl=MORE_DBG", Log::NONE},
-        {"cue_ctl=debug", Log::NONE},        {"cue_ctl=DEBUG ", Log::NONE},     {"cue_ctl=", Log::NONE},
-        {"cue_ctl=NONE=DEBUG", Log::DBG},    {"cue_ctl2=DEBUG", Log::MAJOR},    {"cue_ctl =DEBUG", Log::MAJOR},
-        {"cue_ctl=DEBUG\ncue_ctl=INFO", Log::INFO}, {"other=DEBUG", Log::MAJOR},
+    const std::string comments = [] { std::string c; for (int i = 0; i < 8; ++i) c += "#comment\n"; return c; }();
+    // The file after "cue_ctl=MAJOR\nMODE=REMOTE\nREMOTE_HOST=9.9.9.9:9\n", and what it leaves.
+    struct Case {
+        std::string file;
+        Log::eLevel level;
+        int mode;
+        const char* ip;
+        int32_t port;
+    } const cases[] = {
+        {"cue_ctl=NONE", Log::NONE, 1, "9.9.9.9", 9},            {"cue_ctl=WARNING", Log::WARN, 1, "9.9.9.9", 9},
+        {"cue_ctl=INFO", Log::INFO, 1, "9.9.9.9", 9},            {"cue_ctl=DEBUG", Log::DBG, 1, "9.9.9.9", 9},
+        {"cue_ctl=MORE_DEBUG", Log::MORE_DBG, 1, "9.9.9.9", 9},  {"cue_ctl=DBG", Log::NONE, 1, "9.9.9.9", 9},
+        {"cue_ctl=WARN", Log::NONE, 1, "9.9.9.9", 9},            {"cue_ctl=MORE_DBG", Log::NONE, 1, "9.9.9.9", 9},
+        {"cue_ctl=debug", Log::NONE, 1, "9.9.9.9", 9},           {"cue_ctl=DEBUG ", Log::NONE, 1, "9.9.9.9", 9},
+        {"cue_ctl=", Log::NONE, 1, "9.9.9.9", 9},                {"cue_ctl=NONE=DEBUG", Log::DBG, 1, "9.9.9.9", 9},
+        {"cue_ctl2=DEBUG\ncue_ctl =DEBUG\nother=DEBUG", Log::MAJOR, 1, "9.9.9.9", 9},
+        {"cue_ctl=DEBUG\ncue_ctl=INFO", Log::INFO, 1, "9.9.9.9", 9},
+        {"MODEX=LOCAL", Log::MAJOR, 0, "9.9.9.9", 9},             {"MODE_X=REMOTE", Log::MAJOR, 1, "9.9.9.9", 9},
+        {"MODE=remote", Log::MAJOR, 0, "9.9.9.9", 9},             {"MODE", Log::MAJOR, 0, "9.9.9.9", 9},
+        {"REMOTE_HOST=1.2.3.4:+17", Log::MAJOR, 1, "1.2.3.4", 17}, {"REMOTE_HOST=1.2.3.4:-5", Log::MAJOR, 1, "1.2.3.4", -5},
+        {"REMOTE_HOST=1.2.3.4:80abc", Log::MAJOR, 1, "1.2.3.4", 80}, {"REMOTE_HOST=1.2.3.4: 42", Log::MAJOR, 1, "1.2.3.4", 42},
+        {"REMOTE_HOST=1.2.3.4:010", Log::MAJOR, 1, "1.2.3.4", 10}, {"REMOTE_HOST=1.2.3.4:0x10", Log::MAJOR, 1, "1.2.3.4", 0},
+        {"REMOTE_HOST=1.2.3.4:99999999999", Log::MAJOR, 1, "1.2.3.4", INT32_MAX},
+        {"REMOTE_HOST=1.2.3.4", Log::MAJOR, 1, "1.2.3.4", 0},
+        {"cue_ctl=DEBUG\r\nMODE=REMOTE\r\nREMOTE_HOST=10.1.2.3:5140\r", Log::NONE, 0, "10.1.2.3", 5140},
+        {comments + "cue_ctl=INFO\n" + comments + "#c\n#c\n#c\n#c\nMODE=LOCAL", Log::INFO, 1, "9.9.9.9", 9},  // ends at the 21st
+        {comments + comments + "#c\n#c\n#c\n\n\n" + "cue_ctl=DEBUG", Log::DBG, 1, "9.9.9.9", 9},  // empty lines don't count
+        {std::string(10000, '#') + "\ncue_ctl=" + std::string(5000, 'x') + "=DEBUG\nMODE=LOCAL", Log::DBG, 0, "9.9.9.9", 9},
+        {"# only\n\n#comments", Log::MAJOR, 1, "9.9.9.9", 9},
     };
-    for (const auto& [line, level] : cases) {
-        Parse("cue_ctl=MAJOR\n");
-        ASSERT_TRUE(Parse(line + "\n"));
-        EXPECT_EQ(Parsed.GetLevel(), level) << line;
+    for (const Case& c : cases) {
+        WriteFile(Path, "cue_ctl=MAJOR\nMODE=REMOTE\nREMOTE_HOST=9.9.9.9:9\n");
+        ASSERT_TRUE(Parsed.ParseLogConfFile());
+        WriteFile(Path, c.file + "\n");
+        ASSERT_TRUE(Parsed.ParseLogConfFile());
+        EXPECT_EQ(Parsed.GetLevel(), c.level) << c.file.substr(0, 100);
+        EXPECT_EQ(Parsed.GetLogMode(), c.mode) << c.file.substr(0, 100);
+        EXPECT_EQ(Parsed.GetRemoteIp(), c.ip) << c.file.substr(0, 100);
+        EXPECT_EQ(Parsed.GetRemotePort(), c.port) << c.file.substr(0, 100);
     }
 }
 
-TEST_F(ConfFile, ModeIsAnyLineStartingWithModeAndRemoteOnlyForRemote)
-{
-    const std::pair<const char*, int> cases[] = {
-        {"MODE=REMOTE", 1}, {"MODEX=LOCAL", 0}, {"MODE_X=REMOTE", 1}, {"MODE=remote", 0}, {"MODE", 0}};
-    for (const auto& [line, mode] : cases) {
-        Parse("MODE=REMOTE\n");
-        Parse(std::string(line) + "\n");
-        EXPECT_EQ(Parsed.GetLogMode(), mode) << line;
-    }
-}
-
-TEST_F(ConfFile, RemoteHostSplitsAtTheColonAndReadsThePortLikeStrtol)
-{
-    const std::pair<const char*, int32_t> cases[] = {
-        {"1.2.3.4:5140", 5140}, {"1.2.3.4:+17", 17}, {"1.2.3.4:-5", -5},   {"1.2.3.4:80abc", 80},
-        {"1.2.3.4:abc", 0},     {"1.2.3.4: 42", 42}, {"1.2.3.4:010", 10},  {"1.2.3.4:99999999999", INT32_MAX},
-        {"1.2.3.4:", 0},        {"1.2.3.4", 0},      {"1.2.3.4:0x10", 0},
-    };
-    for (const auto& [value, port] : cases) {
-        Parse(std::string("REMOTE_HOST=") + value + "\n");
-        EXPECT_EQ(Parsed.GetRemoteIp(), "1.2.3.4") << value;
-        EXPECT_EQ(Parsed.GetRemotePort(), port) << value;
-    }
-}
-
-TEST_F(ConfFile, CarriageReturnsSpoilTheWordsButNotThePort)
-{
-    Parse("cue_ctl=DEBUG\r\nMODE=REMOTE\r\nREMOTE_HOST=10.1.2.3:5140\r\n");
-    EXPECT_EQ(Parsed.GetLevel(), Log::NONE);
-    EXPECT_EQ(Parsed.GetLogMode(), 0);
-    EXPECT_EQ(Parsed.GetRemoteIp(), "10.1.2.3");
-    EXPECT_EQ(Parsed.GetRemotePort(), 5140);
-}
-
-TEST_F(ConfFile, TheLineAfterTheTwentiethCommentEndsTheReading)
-{
-    ASSERT_TRUE(Parse(Comments(19) + "\n\n\ncue_ctl=DEBUG\n"));  // empty lines do not count
-    EXPECT_EQ(Parsed.GetLevel(), Log::DBG);
-    Parse(Comments(8) + "cue_ctl=MAJOR\n" + Comments(12) + "MODE=REMOTE\n");
-    EXPECT_EQ(Parsed.GetLevel(), Log::MAJOR);
-    EXPECT_EQ(Parsed.GetLogMode(), 0);
-}
-
-TEST_F(ConfFile, MissingEmptyFifoOrFolderChangesNothingAndNeverBlocks)
+TEST_F(ConfFile, MissingFifoOrFolderChangesNothingAndNeverBlocks)
 {
     EXPECT_FALSE(Parsed.ParseLogConfFile());
-    EXPECT_TRUE(Parse("# only\n\n#comments"));
-    ASSERT_EQ(remove(Path.c_str()), 0);
     ASSERT_EQ(mkfifo(Path.c_str(), 0600), 0);
     EXPECT_TRUE(Parsed.ParseLogConfFile());
     remove(Path.c_str());
@@ -105,19 +73,13 @@ TEST_F(ConfFile, MissingEmptyFifoOrFolderChangesNothingAndNeverBlocks)
     EXPECT_EQ(Parsed.GetRemoteIp(), "");
 }
 
-TEST_F(ConfFile, LinesLongerThanTheReadBufferAreWhole)
-{
-    Parse(std::string(10000, '#') + "\ncue_ctl=" + std::string(5000, 'x') + "=DEBUG\nMODE=REMOTE");
-    EXPECT_EQ(Parsed.GetLevel(), Log::DBG);
-    EXPECT_EQ(Parsed.GetLogMode(), 1);
-}
-
 TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
 {
     const char* const words[] = {"NONE", "MAJOR", "WARNING", "INFO", "DEBUG", "MORE_DEBUG"};
     for (int level = Log::NONE; level <= Log::MORE_DBG; ++level) {
         Log log("/dev/null", "cue_ctl", Path.c_str(), static_cast<Log::eLevel>(level));
-        log.WriteDefaultConfFile();
+        WriteFile(Path, "MODE=REMOTE\n");
+        log.WriteDefaultConfFile();  // replaces an existing file whole
         EXPECT_EQ(ReadFile(Path),
                   "#Tavrin Technology Log Configuration File\n"
                   "#Format: <ApplicationName=LogLevel> (No space allowed)\n"
@@ -130,13 +92,7 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
                   "cue_ctl=" + std::string(words[level]) + "\n"
                   "MODE=LOCAL\n"
                   "REMOTE_HOST=0.0.0.0:0\n");
-        WriteFile(Path, ReadFile(Path) + "MODE=REMOTE\n");
-        ASSERT_TRUE(log.ParseLogConfFile());
-        log.WriteDefaultConfFile();  // replaces an existing file whole
         ASSERT_TRUE(log.ParseLogConfFile());
         EXPECT_EQ(log.GetLevel(), level);
-        EXPECT_EQ(log.GetLogMode(), 0);
-        EXPECT_EQ(log.GetRemoteIp(), "0.0.0.0");
-        EXPECT_EQ(log.GetRemotePort(), 0);
     }
 }

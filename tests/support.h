@@ -1,6 +1,5 @@
-// What the unit tests share: a private temporary folder, whole-file reads and
-// writes, a loopback listener on a port the kernel picks, and a full log on
-// files of its own.
+// What the unit tests share: whole-file reads and writes, a full log on files
+// in a private temporary folder, and a loopback listener on a port the kernel picks.
 #ifndef TESTS_SUPPORT_H
 #define TESTS_SUPPORT_H
 
@@ -44,31 +43,44 @@ inline bool Exists(const std::string& path)
     return access(path.c_str(), F_OK) == 0;
 }
 
-// A fresh folder under $TMPDIR (or /tmp), removed with its contents when it goes.
-class TempDir {
-public:
-    TempDir()
+// A log file and a configuration file in a fresh folder under $TMPDIR (or
+// /tmp), removed with its contents when the object goes.
+struct LogFiles {
+    const std::string Dir = MakeDir();
+    const std::string LogPath = Dir + "/app.log";
+    const std::string ConfPath = Dir + "/log.conf";
+
+    ~LogFiles()
     {
-        const char* base = getenv("TMPDIR");
-        Root = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/cue_ctl_test.XXXXXX";
-        if (mkdtemp(&Root[0]) == nullptr)
-            abort();
-    }
-    ~TempDir()
-    {
-        nftw(Root.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
+        nftw(Dir.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
              FTW_DEPTH | FTW_PHYS);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string Path(const std::string& name) const { return Root + "/" + name; }
-
-private:
-    std::string Root;
+    static std::string MakeDir()
+    {
+        const char* base = getenv("TMPDIR");
+        std::string dir = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/cue_ctl_test.XXXXXX";
+        return mkdtemp(&dir[0]) != nullptr ? dir : (abort(), "");
+    }
+    // A full log (configuration, header, thread) for the application cue_ctl.
+    std::unique_ptr<Log> Open(const std::string& conf)
+    {
+        WriteFile(ConfPath, conf);
+        return std::make_unique<Log>(LogPath.c_str(), "cue_ctl", ConfPath.c_str(), Log::NONE);
+    }
+    // The message of each record line of the log file, each followed by "|".
+    std::string Messages() const
+    {
+        std::istringstream lines(ReadFile(LogPath));
+        std::string line, messages;
+        std::smatch match;
+        while (std::getline(lines, line))
+            if (std::regex_search(line, match, RecordHeader, std::regex_constants::match_continuous))
+                messages += match.suffix().str() + "|";
+        return messages;
+    }
 };
 
-// Loopback TCP on a port the kernel picks (port 0), so parallel tests never share one.
+// Loopback TCP on a port the kernel picks, so parallel tests never share one.
 class Listener {
 public:
     explicit Listener(int port = 0) : Fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
@@ -101,47 +113,6 @@ public:
 private:
     int Fd;
     int PortNumber = 0;
-};
-
-// A loopback port with nothing listening on it.
-inline int UnusedPort()
-{
-    return Listener().Port();
-}
-
-// Reads until `until` has been seen, the peer closes or 5 s pass without data.
-inline std::string ReadUntil(int fd, const std::string& until)
-{
-    std::string received;
-    char chunk[4096];
-    for (ssize_t count; received.find(until) == std::string::npos && Listener::Readable(fd, 5000) &&
-                        (count = read(fd, chunk, sizeof chunk)) > 0;)
-        received.append(chunk, static_cast<size_t>(count));
-    return received;
-}
-
-// A full log (configuration, header, thread) on files in its own folder.
-struct LogFiles {
-    TempDir Dir;
-    const std::string LogPath = Dir.Path("app.log");
-    const std::string ConfPath = Dir.Path("log.conf");
-
-    std::unique_ptr<Log> Open(const std::string& conf)
-    {
-        WriteFile(ConfPath, conf);
-        return std::make_unique<Log>(LogPath.c_str(), "cue_ctl", ConfPath.c_str(), Log::NONE);
-    }
-    // The message of every record line of the log file ("" for lines without a header).
-    std::string Messages() const
-    {
-        std::istringstream lines(ReadFile(LogPath));
-        std::string line, messages;
-        std::smatch match;
-        while (std::getline(lines, line))
-            if (std::regex_search(line, match, RecordHeader, std::regex_constants::match_continuous))
-                messages += match.suffix().str() + "|";
-        return messages;
-    }
 };
 
 #endif
