@@ -113,7 +113,7 @@ TEST_F(LiveLog, UnreachableServerIsReportedRecordsAreDroppedAndTheThreadRetries)
     close(peer);
 
     ::testing::internal::CaptureStderr();
-    Open("cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=0.0.0.0:0\n");
+    log = Open("cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=0.0.0.0:0\n");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error while attempting to connect to host: 0.0.0.0:0\n");
 }
 
