@@ -61,6 +61,7 @@ class Sandbox:
 
     def exists(self, relative):
         return os.path.exists(self.path(relative))
+
     def write(self, relative, content):
         with open(self.path(relative), "w", encoding="latin-1") as f:
             f.write(content)
@@ -70,8 +71,8 @@ class Sandbox:
         matches = filter(None, map(RECORD.match, self.read(LOG).split("\n")))
         return [(m.group(3).strip(), re.sub(r"Socket(: |=)\d+", r"Socket\1N", m.group(4))) for m in matches]
 
-    def start(self, args, core=None, sink=None, setup="", user=None):
-        """Starts a run; finish() collects it. core/sink: helper options, None for no helper."""
+    def run(self, args, core=None, sink=None, setup="", user=None):
+        """One run of the tool; core/sink: the helper's options, None for no helper."""
         lines = [setup]
         for program, options, ready in ((CORE_SIM, core, "core"), (LOG_SINK, sink, "sink")):
             if options is not None:
@@ -82,21 +83,15 @@ class Sandbox:
         runner = [] if user is None else ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"]
         script = SCRIPT.format(setup="\n".join(lines), tool=shlex.join(runner + PREFIX + [CUE_CTL] + list(args)))
         binds = [arg for folder in self.binds for arg in ("--bind", folder)]
-        return subprocess.Popen([os.path.join(HERE, "jail"), self.root] + binds + ["--", "/bin/bash", "-c", script],
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-
-    def finish(self, process):
-        output, _ = process.communicate(timeout=120)
-        if process.returncode != 0 or not self.exists("tmp/tool.status"):
-            raise AssertionError(f"jail failed ({process.returncode}): {output}")
+        jail = subprocess.run([os.path.join(HERE, "jail"), self.root] + binds + ["--", "/bin/bash", "-c", script],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120)
+        if jail.returncode != 0 or not self.exists("tmp/tool.status"):
+            raise AssertionError(f"jail failed ({jail.returncode}): {jail.stdout}")
         status, ms = self.read("tmp/tool.status").split()
         self.status, self.elapsed = int(status), int(ms) / 1000.0
         self.stdout, self.stderr = self.read("tmp/tool.out"), self.read("tmp/tool.err")
         self.core = self.read("tmp/core.txt").splitlines()
         return self
-
-    def run(self, args, **options):
-        return self.finish(self.start(args, **options))
 
 
 class TestCase(unittest.TestCase):
@@ -105,7 +100,7 @@ class TestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         if not all(os.access(program, os.X_OK) for program in (CUE_CTL, CORE_SIM, LOG_SINK)):
-            raise RuntimeError(f"CUE_CTL, CORE_SIM and LOG_SINK must name the built programs")
+            raise RuntimeError("CUE_CTL, CORE_SIM and LOG_SINK must name the built programs")
 
     def stop_run(self, conf=DEBUG, core=(), args=("-c", "STOP", "1"), **options):
         """cue_ctl -c STOP 1 against a core with these options; status 0 and nothing on stdout."""
