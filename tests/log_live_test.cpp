@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <functional>
+#include <thread>
 
 #include "support.h"
 
@@ -117,7 +118,7 @@ TEST_F(LiveLog, UnreachableServerIsReportedRecordsAreDroppedAndTheThreadRetries)
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error while attempting to connect to host: 0.0.0.0:0\n");
 }
 
-TEST_F(LiveLog, ThreadWritesAMissingFileOnceAndFollowsEdits)
+TEST_F(LiveLog, ThreadWritesAMissingFileOnceAndFollowsEditsEveryPeriod)
 {
     {
         Log log(LogPath.c_str(), "cue_ctl", ConfPath.c_str(), Log::DBG);  // destroyed at once: still written
@@ -129,6 +130,14 @@ TEST_F(LiveLog, ThreadWritesAMissingFileOnceAndFollowsEdits)
     WriteFile(ConfPath, "cue_ctl=DEBUG\n");
     ASSERT_TRUE(Eventually([&] { return log->GetLevel() == Log::DBG; }));
     log->Write("after", Log::DBG, Function);
+    // The next read comes when the thread's wait ends, five seconds after the
+    // second of this one. The baseline: the same wait, timed here in the same run.
+    const auto read = std::chrono::steady_clock::now();
+    WriteFile(ConfPath, "cue_ctl=MAJOR\n");
+    std::this_thread::sleep_until(std::chrono::system_clock::from_time_t(time(nullptr) + 5));
+    const auto baseline = std::chrono::steady_clock::now() - read;
+    ASSERT_TRUE(Eventually([&] { return log->GetLevel() == Log::MAJOR; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - read, baseline + std::chrono::seconds(2));
     remove(ConfPath.c_str());
     log.reset();
     EXPECT_EQ(Messages(), "after|");
