@@ -20,11 +20,6 @@ class Timeouts(harness.TestCase):
         self.assertEqual(box.core[1], harness.STOP_FRAME)
         self.assertGreater(box.elapsed, 23)
 
-    def test_core_that_never_acknowledges(self):
-        box = self.stop_run(core=["--fault", "no-ack"])
-        self.assertEqual(box.records()[2:], GAVE_UP + [("DBG", "ERROR: wait for ack (SET_PLAYBACK_MODE) failed"),
-                                                       ("MAJOR", "FATAL ERROR: failed to process command STOP")])
-        self.assertEqual(box.core[1], harness.STOP_FRAME)
 
 if __name__ == "__main__":
     harness.main()
