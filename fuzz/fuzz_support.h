@@ -1,62 +1,70 @@
-#ifndef FUZZ_FUZZ_SUPPORT_H
-#define FUZZ_FUZZ_SUPPORT_H
+// What the fuzz targets share: the check that makes a wrong result a finding,
+// files held in memory, and the record header's shape.
+#pragma once
+#include <errno.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
-#include <stddef.h>
-#include <time.h>
+#include <algorithm>
 
-#include <string>
-#include <type_traits>
+#include "log/log.h"  // with <pthread.h>, <stdint.h>, <time.h> and <string>
 
-// A failed check is a finding: say which one, then trap so libFuzzer keeps
-// the input as a crash artifact.
-#define FUZZ_CHECK(condition)                                                       \
-    do {                                                                            \
-        if (!(condition))                                                           \
-            FuzzCheckFailed(#condition, __FILE__, __LINE__);                        \
-    } while (0)
+// Traps, so that libFuzzer keeps the input as a crash artifact.
+#define FUZZ_CHECK(condition) \
+    ((condition) ? (void)0 : (fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition), __builtin_trap()))
 
-// The same, showing both sides: numbers in decimal, text escaped and shortened.
-#define FUZZ_CHECK_EQ(actual, expected)                                             \
-    do {                                                                            \
-        const auto& fuzzActual = (actual);                                          \
-        const auto& fuzzExpected = (expected);                                      \
-        if (!(fuzzActual == fuzzExpected))                                          \
-            FuzzCheckEqFailed(#actual, #expected, FuzzText(fuzzActual),             \
-                              FuzzText(fuzzExpected), __FILE__, __LINE__);          \
-    } while (0)
+// A file in memory that the product opens by path (/proc/self/fd/N) as any
+// file: no folder to remove, no disk write to wait for.
+struct MemFile {
+    const int Fd = memfd_create("fuzz", MFD_CLOEXEC);
+    const std::string Path = "/proc/self/fd/" + std::to_string(Fd);
 
-[[noreturn]] void FuzzCheckFailed(const char* condition, const char* file, int line);
-[[noreturn]] void FuzzCheckEqFailed(const char* actual, const char* expected, const std::string& actualText,
-                                    const std::string& expectedText, const char* file, int line);
-std::string FuzzEscaped(const std::string& text);
+    void Set(const void* data, size_t size) const
+    {
+        FUZZ_CHECK(ftruncate(Fd, 0) == 0 && pwrite(Fd, data, size, 0) == static_cast<ssize_t>(size));
+    }
+    std::string Take() const  // the content, leaving the file empty
+    {
+        std::string content(static_cast<size_t>(lseek(Fd, 0, SEEK_END)), '\0');
+        FUZZ_CHECK(pread(Fd, &content[0], content.size(), 0) == static_cast<ssize_t>(content.size()));
+        Set("", 0);
+        return content;
+    }
+};
 
-template <typename T>
-std::string FuzzText(const T& value)
+inline long long NowMs()
 {
-    if constexpr (std::is_enum_v<T>)
-        return std::to_string(static_cast<long long>(value));
-    else if constexpr (std::is_arithmetic_v<T>)
-        return std::to_string(+value);
-    else
-        return FuzzEscaped(std::string(value));
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
-// The process's own directory under $TMPDIR (or /tmp), made on first use and
-// removed at exit. Handlers registered with atexit after the first call run
-// before the removal.
-const std::string& FuzzTempDir();
+// "YYYY/MM/DD HH:MM:SS.mmm" in UTC, of a time in milliseconds since the epoch.
+inline std::string Stamp(long long ms)
+{
+    const time_t seconds = static_cast<time_t>(ms / 1000);
+    struct tm utc;
+    char text[32];
+    const size_t length = strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", gmtime_r(&seconds, &utc));
+    snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(ms % 1000));
+    return text;
+}
 
-// Milliseconds since the epoch, CLOCK_REALTIME, cut down to the millisecond
-// as the record stamps are.
-long long NowMs();
-
-// Checks the record header at the start of record, written by this thread at
-// a time within [beforeMs, afterMs] at level: "YYYY/MM/DD HH:MM:SS.mmm" in UTC,
-// the thread number right-aligned in at least 8 columns, the level name cut
-// to 5 and right-aligned in 5, two spaces. Returns the header's length.
-size_t CheckRecordHeader(const std::string& record, int level, long long beforeMs, long long afterMs);
-
-void WriteWholeFile(const std::string& path, const void* data, size_t size);
-std::string ReadWholeFile(const std::string& path);
-
-#endif
+// Checks the header that starts record, written by this thread at level since
+// beforeMs: time, thread number in 8, level name cut to 5, two spaces. Returns its length.
+inline size_t CheckHeader(const std::string& record, int level, long long beforeMs)
+{
+    static const char* const Columns[] = {" NONE", "MAJOR", " WARN", " INFO", "  DBG", "MORE_"};
+    char tail[64];
+    const size_t length = 23 + snprintf(tail, sizeof tail, " %8lu %s  ", (unsigned long)pthread_self(), Columns[level]);
+    bool stamped = false;
+    for (long long ms = beforeMs, afterMs = NowMs(); ms <= afterMs && !stamped; ++ms)
+        stamped = record.compare(0, 23, Stamp(ms)) == 0;
+    FUZZ_CHECK(stamped && record.compare(23, length - 23, tail) == 0);
+    return length;
+}
