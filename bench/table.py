@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Measures cue_ctl end to end and prints bench/run's table.
 
-`cue_ctl -c STOP 42` runs against core_sim in one jail (tests/e2e/jail), next
+`cue_ctl -c STOP 42` runs against core_sim in one jail (scripts/jail), next
 to the minimal C client doing the same exchange: dynamically linked, as C
 programs usually are (the goals' yardstick), and static (the floor). Each link
 of cue_ctl runs at NONE and DEBUG. Each run is timed from spawn to reaped; the
@@ -20,7 +20,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-JAIL = os.path.join(os.path.dirname(HERE), "tests", "e2e", "jail")
+JAIL = os.path.join(os.path.dirname(HERE), "scripts", "jail")
 STOP = [0x02, 0x05, 0x00, 0x07, 0x11, 0x20, 0x02, 0x02, 0x10, 0x00, 0xF0]
 STOP_RX = "RX " + " ".join(f"{b:02X}" for b in STOP + [sum(STOP) & 0xFF])
 SHIPPED = "cmd/cue_ctl"

@@ -1,4 +1,4 @@
-"""Runs the real cue_ctl, with the core simulator and log sink, inside ./jail:
+"""Runs the real cue_ctl, with the core simulator and log sink, inside scripts/jail:
 a private root (own /config/tessra, /var/log/tessra, /tmp, loopback) per run.
 CTest sets CUE_CTL, CORE_SIM, LOG_SINK, CUE_EMULATOR (e.g. qemu-ppc); the
 caller may set CUE_WRAPPER (e.g. valgrind)."""
@@ -83,7 +83,7 @@ class Sandbox:
         runner = [] if user is None else ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"]
         script = SCRIPT.format(setup="\n".join(lines), tool=shlex.join(runner + PREFIX + [CUE_CTL] + list(args)))
         binds = [arg for folder in self.binds for arg in ("--bind", folder)]
-        jail = subprocess.run([os.path.join(HERE, "jail"), self.root] + binds + ["--", "/bin/bash", "-c", script],
+        jail = subprocess.run([os.path.join(HERE, "..", "..", "scripts", "jail"), self.root] + binds + ["--", "/bin/bash", "-c", script],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120)
         if jail.returncode != 0 or not self.exists("tmp/tool.status"):
             raise AssertionError(f"jail failed ({jail.returncode}): {jail.stdout}")
