@@ -33,8 +33,7 @@ Log::Log(const char* logFilePath, const char* appName, const char* confFilePath,
       ThreadStarted(false),
       StopThread(false),
       MaxFileSizeMb(10),
-      MaxFileCount(10),
-      RemovedFile(-1)
+      MaxFileCount(10)
 {
     pthread_cond_init(&WakeCond, nullptr);
     if (LogFilePath == "/dev/null")
@@ -58,7 +57,6 @@ Log::~Log()
     if (ThreadStarted)
         pthread_join(ActivationThread, nullptr);
     pthread_cond_destroy(&WakeCond);
-    CloseRemovedFile();
     if (Connected.load())
         Disconnect();
 }

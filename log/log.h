@@ -61,8 +61,6 @@ public:
     static std::string ConvertByteArrayToString(const unsigned char* data, unsigned int size, int bytesPerLine,
                                                 unsigned int indentation);
     void FormatHeader(char* buffer, eLevel level);
-    // The same header for a given time.
-    static void FormatHeaderAt(char* buffer, eLevel level, const struct timespec& time);
 
     // Applies the configuration file; false when it cannot be opened.
     bool ParseLogConfFile();
@@ -86,7 +84,6 @@ private:
     void SendRemote(const char* header, const char* format, va_list args) LOG_PRINTF(3, 0);
     void RotateLogFile();
     void InsertHeader();
-    void CloseRemovedFile();
 
     static Log* Instance;
 
@@ -107,10 +104,6 @@ private:
     bool StopThread GUARDED_BY(LogMutex);
     long MaxFileSizeMb;
     int MaxFileCount;
-    // The oldest file, removed by the last rotation but held open, so that
-    // the file system frees its blocks when the activation thread closes it,
-    // not inside the write that rotated.
-    std::atomic<int> RemovedFile;
 };
 
 // Level names as written in records, indexed by Log::eLevel.

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -15,6 +17,7 @@ namespace {
 // The file's level words, indexed by Log::eLevel; not the record names.
 constexpr const char* LevelWords[] = {"NONE", "MAJOR", "WARNING", "INFO", "DEBUG", "MORE_DEBUG"};
 constexpr int MaxCommentLines = 20;
+constexpr int MaxLinkHops = 8;  // as a loop of links would go on for ever
 
 bool StartsWith(const std::string& line, const std::string& prefix)
 {
@@ -104,6 +107,92 @@ private:
     size_t Total = 0;
 };
 
+// Where the default file goes: the path itself or, when the path is a
+// (dangling) symbolic link, where it points, so that the link stays one.
+std::string LinkTarget(const std::string& path)
+{
+    std::string target = path;
+    for (int hops = 0; hops < MaxLinkHops; ++hops) {
+        char pointed[PATH_MAX];
+        const ssize_t length = readlink(target.c_str(), pointed, sizeof pointed);
+        if (length <= 0 || static_cast<size_t>(length) == sizeof pointed)
+            break;
+        const size_t slash = target.rfind('/');
+        const bool relative = pointed[0] != '/' && slash != std::string::npos;
+        target = (relative ? target.substr(0, slash + 1) : "") + std::string(pointed, static_cast<size_t>(length));
+    }
+    return target;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAndSync(int fd, const std::string& text)
+{
+    return write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
+}
+
+// An unnamed file in the folder, written, synced and then linked in: a
+// crash leaves nothing behind, and a file that appeared meanwhile stays.
+// False where the file system (or a missing /proc) does not allow it.
+bool LinkUnnamedFile(const std::string& folder, const std::string& target, const std::string& text)
+{
+#ifdef O_TMPFILE
+    const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    bool placed = false;
+    if (WriteAndSync(fd, text)) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        placed = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0 || errno == EEXIST;
+    }
+    close(fd);
+    return placed;
+#else
+    (void)folder;
+    (void)target;
+    (void)text;
+    return false;
+#endif
+}
+
+// Elsewhere a temporary under a fixed name, so that crashes leave at most
+// this one file, which the next start reuses. Its lock keeps two processes
+// from writing it at once; one that finds it already linked in (a crash
+// between the link and the unlink) only removes the name.
+void LinkTemporaryFile(const std::string& target, const std::string& text)
+{
+    const std::string temporary = target + ".new";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    struct stat opened;
+    struct stat named;
+    const bool ours = !(flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) && fstat(fd, &opened) == 0 &&
+                      stat(temporary.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+                      opened.st_ino == named.st_ino;
+    if (ours) {
+        if (opened.st_nlink == 1 && ftruncate(fd, 0) == 0 && WriteAndSync(fd, text))
+            link(temporary.c_str(), target.c_str());
+        unlink(temporary.c_str());
+    }
+    close(fd);
+}
+
+void SyncFolder(const std::string& folder)
+{
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
 }  // namespace
 
 bool Log::ParseLogConfFile()
@@ -139,10 +228,10 @@ bool Log::ParseLogConfFile()
     return true;
 }
 
-// Written under a temporary name in the same folder, line by line, and
-// renamed into place: a process ended at any moment (the -v path ends while
-// this runs) leaves the whole file or none, never an empty one that would
-// keep the default from ever being written.
+// The default file appears whole or not at all, and only where no file is
+// (a process may end at any moment: the -v path ends while this runs). Its
+// bytes reach the disk before its name does, so a power cut never leaves
+// the name on an empty file, which would never be rewritten.
 void Log::WriteDefaultConfFile()
 {
     const eLevel level = Level.load();
@@ -159,17 +248,13 @@ void Log::WriteDefaultConfFile()
         "MODE=LOCAL",
         "REMOTE_HOST=0.0.0.0:0",
     };
-    const std::string temporary = ConfFilePath + ".new." + std::to_string(getpid());
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return;
-    bool written = true;
-    for (const std::string& line : lines) {
-        const std::string text = line + "\n";
-        written = written && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    }
-    if (close(fd) == 0 && written)
-        rename(temporary.c_str(), ConfFilePath.c_str());
-    else
-        unlink(temporary.c_str());
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+
+    const std::string target = LinkTarget(ConfFilePath);
+    const std::string folder = FolderOf(target);
+    if (!LinkUnnamedFile(folder, target, text))
+        LinkTemporaryFile(target, text);
+    SyncFolder(folder);
 }

@@ -1,5 +1,6 @@
 // The LOCAL destination: one open, write and close of the log file per
 // record, the size check after it, rotation and the column header.
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
@@ -47,16 +48,23 @@ struct iovec Part(const char* text, size_t length)
 }
 
 // Several writers, threads or processes, may find the same file over the
-// limit. Each takes the file's lock, and only one that still finds it under
-// the log's name rotates it; the others would rotate away a fresh file.
+// limit. The first to lock it rotates it, once it has checked that the file
+// still has the log's name (else it would rotate away a fresh file). The
+// others never wait: they go on appending to the old file, which becomes
+// file 1 anyway. Where the file system has no locks, the writer rotates as
+// a single writer would. The descriptor is opened for writing, as the
+// writer may not be allowed to read the log.
 class RotationLock {
 public:
     RotationLock(const std::string& path, const struct stat& measured)
-        : Fd(open(path.c_str(), O_RDONLY | O_CLOEXEC))
+        : Fd(open(path.c_str(), O_WRONLY | O_CLOEXEC)), Held(false)
     {
         struct stat status;
-        Held = Fd >= 0 && IsSameFile(fstat(Fd, &status), status, measured) && flock(Fd, LOCK_EX) == 0 &&
-               IsSameFile(stat(path.c_str(), &status), status, measured);
+        if (Fd < 0 || fstat(Fd, &status) != 0 || !IsSameFile(status, measured))
+            return;
+        if (flock(Fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+            return;
+        Held = stat(path.c_str(), &status) == 0 && IsSameFile(status, measured);
     }
     ~RotationLock()
     {
@@ -69,30 +77,23 @@ public:
     bool IsHeld() const { return Held; }
 
 private:
-    static bool IsSameFile(int result, const struct stat& a, const struct stat& b)
+    static bool IsSameFile(const struct stat& a, const struct stat& b)
     {
-        return result == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
     }
 
     const int Fd;
     bool Held;
 };
 
-// A new file holding just the header block, under a name no other writer uses.
-std::string NewFileWithHeader(const std::string& logPath)
+// Creates or truncates the file at path to hold just the header block.
+bool WriteHeaderFile(const std::string& path)
 {
-    static std::atomic<unsigned> counter{0};
-    const std::string path = logPath + ".new." + std::to_string(getpid()) + "." + std::to_string(counter++);
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        return "";
+        return false;
     const bool written = write(fd, HeaderBlock, sizeof HeaderBlock - 1) == static_cast<ssize_t>(sizeof HeaderBlock - 1);
-    close(fd);
-    if (!written) {
-        unlink(path.c_str());
-        return "";
-    }
-    return path;
+    return close(fd) == 0 && written;
 }
 
 }  // namespace
@@ -143,39 +144,29 @@ void Log::WriteLocal(eLevel level, const char* format, const char* function, va_
 void Log::RotateLogFile()
 {
     const std::string base = LogFilePath + ".";
-    const std::string oldest = base + std::to_string(MaxFileCount);
-    const int removed = open(oldest.c_str(), O_RDONLY | O_CLOEXEC);
-    remove(oldest.c_str());
-    if (removed >= 0) {
-        const int previous = RemovedFile.exchange(removed);
-        if (previous >= 0)
-            close(previous);
-    }
+    remove((base + std::to_string(MaxFileCount)).c_str());
     for (int i = MaxFileCount; i >= 2; --i)
         rename((base + std::to_string(i - 1)).c_str(), (base + std::to_string(i)).c_str());
     if (MaxFileCount < 1) {
         InsertHeader();
         return;
     }
-    // The fresh file with its header takes the log's name in one step, so a
-    // writer never finds the name missing and starts a file without the header.
-    const std::string fresh = Level.load(std::memory_order_relaxed) == NONE ? "" : NewFileWithHeader(LogFilePath);
-    if (!fresh.empty()) {
-        if (renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, LogFilePath.c_str(), RENAME_EXCHANGE) == 0) {
-            rename(fresh.c_str(), (base + "1").c_str());
-            return;
+    // The log keeps its name until a file holding the header block replaces
+    // it in one step, so a writer never finds the name missing and starts a
+    // file without the header. A crash leaves at most log.new behind, which
+    // the next rotation reuses.
+    const std::string first = base + "1";
+    const std::string fresh = LogFilePath + ".new";
+    if (Level.load(std::memory_order_relaxed) != NONE && WriteHeaderFile(fresh)) {
+        if (link(LogFilePath.c_str(), first.c_str()) == 0) {
+            if (rename(fresh.c_str(), LogFilePath.c_str()) == 0)
+                return;
+            unlink(first.c_str());
         }
-        unlink(fresh.c_str());  // no exchange on this file system
+        unlink(fresh.c_str());
     }
-    rename(LogFilePath.c_str(), (base + "1").c_str());
+    rename(LogFilePath.c_str(), first.c_str());
     InsertHeader();
-}
-
-void Log::CloseRemovedFile()
-{
-    const int removed = RemovedFile.exchange(-1);
-    if (removed >= 0)
-        close(removed);
 }
 
 void Log::InsertHeader()

@@ -3,7 +3,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "log.h"
+#include "record_header.h"
 
 namespace {
 
@@ -30,6 +30,14 @@ struct HeaderParts {
 };
 
 thread_local HeaderParts Parts;
+
+// What snprintf wrote, not the length it would have needed.
+size_t FittedLength(int formatted, size_t bufferSize)
+{
+    if (formatted < 0)
+        return 0;
+    return static_cast<size_t>(formatted) < bufferSize ? static_cast<size_t>(formatted) : bufferSize - 1;
+}
 
 constexpr unsigned int MaxDumpSize = 1024;
 
@@ -78,32 +86,36 @@ void Log::FormatHeader(char* buffer, eLevel level)
 {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    FormatHeaderAt(buffer, level, now);
+    FormatRecordHeader(buffer, level, now);
 }
 
-void Log::FormatHeaderAt(char* buffer, eLevel level, const struct timespec& now)
+void FormatRecordHeader(char* buffer, Log::eLevel level, const struct timespec& now)
 {
     HeaderParts& parts = Parts;
     if (!parts.Valid || parts.Second != now.tv_sec) {
         const time_t seconds = now.tv_sec;
-        struct tm utc;
-        gmtime_r(&seconds, &utc);
-        const int date = snprintf(parts.Date, sizeof parts.Date, "%d/%02d/%02d %02d:%02d:%02d.", utc.tm_year + 1900,
-                                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
-        parts.DateLength = date > 0 ? static_cast<size_t>(date) : 0;
+        struct tm utc = {};
+        if (gmtime_r(&seconds, &utc) == nullptr)
+            utc = {};
+        const int date = snprintf(parts.Date, sizeof parts.Date, "%lld/%02d/%02d %02d:%02d:%02d.",
+                                  utc.tm_year + 1900LL, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min,
+                                  utc.tm_sec);
+        parts.DateLength = FittedLength(date, sizeof parts.Date);
         if (!parts.Valid) {
             const int thread = snprintf(parts.Thread, sizeof parts.Thread, " %8lu ",
                                         static_cast<unsigned long>(pthread_self()));
-            parts.ThreadLength = thread > 0 ? static_cast<size_t>(thread) : 0;
+            parts.ThreadLength = FittedLength(thread, sizeof parts.Thread);
         }
         parts.Second = seconds;
         parts.Valid = true;
     }
 
+    // At most 31 + 3 + 31 + 5 + 3 bytes: the 80 of the buffer hold any time.
     char* out = buffer;
     memcpy(out, parts.Date, parts.DateLength);
     out += parts.DateLength;
-    const int milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+    const long nanoseconds = now.tv_nsec;
+    const int milliseconds = nanoseconds < 0 || nanoseconds > 999999999 ? 0 : static_cast<int>(nanoseconds / 1000000);
     *out++ = static_cast<char>('0' + milliseconds / 100);
     *out++ = static_cast<char>('0' + milliseconds / 10 % 10);
     *out++ = static_cast<char>('0' + milliseconds % 10);

@@ -28,7 +28,6 @@ void* Log::DynamicLogActivationThread(void*)
         }
         const int waited = pthread_cond_timedwait(&WakeCond, LogMutex.Handle(), &deadline);
         LogMutex.Unlock();
-        CloseRemovedFile();
         if (waited != 0 && waited != ETIMEDOUT)
             continue;
         ParseLogConfFile();

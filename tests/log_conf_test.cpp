@@ -78,8 +78,8 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
     const char* const words[] = {"NONE", "MAJOR", "WARNING", "INFO", "DEBUG", "MORE_DEBUG"};
     for (int level = Log::NONE; level <= Log::MORE_DBG; ++level) {
         Log log("/dev/null", "cue_ctl", Path.c_str(), static_cast<Log::eLevel>(level));
-        WriteFile(Path, "MODE=REMOTE\n");
-        log.WriteDefaultConfFile();  // replaces an existing file whole
+        remove(Path.c_str());
+        log.WriteDefaultConfFile();
         EXPECT_EQ(ReadFile(Path),
                   "#Tavrin Technology Log Configuration File\n"
                   "#Format: <ApplicationName=LogLevel> (No space allowed)\n"
@@ -95,4 +95,21 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
         ASSERT_TRUE(log.ParseLogConfFile());
         EXPECT_EQ(log.GetLevel(), level);
     }
+}
+
+TEST_F(ConfFile, DefaultFileLeavesAFileThatAppearedAloneAndFollowsASymbolicLink)
+{
+    WriteFile(Path, "MODE=REMOTE\n");
+    Parsed.WriteDefaultConfFile();
+    EXPECT_EQ(ReadFile(Path), "MODE=REMOTE\n");
+
+    // A link, relative to its folder, into a folder of its own.
+    remove(Path.c_str());
+    ASSERT_EQ(mkdir((Files.Dir + "/shared").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("shared/log.conf", Path.c_str()), 0);
+    Parsed.WriteDefaultConfFile();
+    char target[64] = {};
+    EXPECT_GT(readlink(Path.c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "shared/log.conf");
+    EXPECT_EQ(ReadFile(Files.Dir + "/shared/log.conf").substr(0, 42), "#Tavrin Technology Log Configuration File\n");
 }

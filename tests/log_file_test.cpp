@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
+#include <climits>
 #include <thread>
+#include <vector>
 
+#include "log/record_header.h"
 #include "support.h"
 
 namespace {
@@ -13,7 +17,7 @@ class LogFile : public ::testing::Test, protected LogFiles {};
 std::string Header(Log::eLevel level, time_t seconds, long nanoseconds)
 {
     char header[80];
-    Log::FormatHeaderAt(header, level, {seconds, nanoseconds});
+    FormatRecordHeader(header, level, {seconds, nanoseconds});
     return header;
 }
 
@@ -91,6 +95,49 @@ TEST_F(LogFile, RotationPastTheLimitKeepsTheNewestFilesAndStartsAFreshOneWithThe
     EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
 }
 
+TEST_F(LogFile, AWriterNeverWaitsForAnotherThatIsRotatingTheFile)
+{
+    auto log = Open("cue_ctl=DEBUG\n");
+    log->SetLogRotationConfig(1, 2);
+    WriteFile(LogPath, std::string(1 << 20, 'x'));
+    {
+        // Another process, stopped in the middle of its rotation.
+        const int rotating = open(LogPath.c_str(), O_WRONLY);
+        ASSERT_EQ(flock(rotating, LOCK_EX), 0);
+        log->Write("appended to the old file", Log::DBG, Function);
+        close(rotating);
+    }
+    EXPECT_FALSE(Exists(LogPath + ".1"));
+    log->Write("rotated after it", Log::DBG, Function);
+    EXPECT_EQ(Messages(), "");
+    const std::string one = ReadFile(LogPath + ".1");
+    EXPECT_EQ(one.substr(one.size() - 17), "rotated after it\n");
+    EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
+    EXPECT_FALSE(Exists(LogPath + ".new"));
+}
+
+TEST_F(LogFile, ConcurrentWritersRotateEachFileOnceNeverEarlyAndAlwaysWithTheHeader)
+{
+    auto log = Open("cue_ctl=DEBUG\n");
+    log->SetLogRotationConfig(1, 2);
+    const std::string message(200, 'r');
+    std::vector<std::thread> writers;
+    for (int thread = 0; thread < 4; ++thread)
+        writers.emplace_back([&] {
+            for (int record = 0; record < 4000; ++record)
+                log->Write("%s", Log::DBG, Function, message.c_str());
+        });
+    for (std::thread& writer : writers)
+        writer.join();
+    // 16,000 records of about 250 bytes: three rotations or more.
+    for (const std::string& path : {LogPath + ".2", LogPath + ".1"}) {
+        const std::string rotated = ReadFile(path);
+        EXPECT_GT(rotated.size(), 1u << 20) << path;
+        EXPECT_EQ(rotated.compare(0, sizeof HeaderBlock - 1, HeaderBlock), 0) << path;
+    }
+    EXPECT_EQ(ReadFile(LogPath).compare(0, sizeof HeaderBlock - 1, HeaderBlock), 0);
+}
+
 TEST_F(LogFile, WithNoFilesKeptEveryRecordIsFollowedByAHeader)
 {
     auto log = Open("cue_ctl=DEBUG\n");
@@ -118,6 +165,17 @@ TEST(RecordHeader, UtcTimeThreadNumberAndLevelInFixedColumns)
     // Past 2038-01-19, where a 32-bit time_t ends.
     EXPECT_EQ(Header(Log::DBG, 2147483648LL, 999999999).substr(0, 24), "2038/01/19 03:14:08.999 ");
     EXPECT_EQ(Header(Log::DBG, 4102444800LL, 0).substr(0, 24), "2100/01/01 00:00:00.000 ");
+
+    // Times no calendar of four-digit years holds still fit the buffer.
+    const time_t extremes[] = {-62167219201LL, 253402300800LL, LLONG_MAX, LLONG_MIN, -1};
+    for (const time_t seconds : extremes)
+        for (const long nanoseconds : {0L, -1L, 999999999L, 1000000000L}) {
+            const std::string header = Header(Log::MORE_DBG, seconds, nanoseconds);
+            EXPECT_LT(header.size(), 80u) << seconds;
+            EXPECT_EQ(header.substr(header.size() - 7), "MORE_  ") << seconds;
+        }
+    EXPECT_EQ(Header(Log::DBG, 253402300800LL, 0).substr(0, 25), "10000/01/01 00:00:00.000 ");
+    EXPECT_EQ(Header(Log::DBG, -1, 0).substr(0, 24), "1969/12/31 23:59:59.000 ");
 
     std::string other;
     std::thread([&] { other = Header(Log::DBG, 1733400000, 0); }).join();
