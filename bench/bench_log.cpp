@@ -1,19 +1,14 @@
 // The log's own costs, each timed next to its baseline in the same loop:
 //   local      a record to the file / open+write+close+stat of the same bytes
 //   filtered   a record below the level
-//   remote     a record to a log server on loopback / one bare send of as many bytes
-//   rotate     a rotating write, the oldest file holding 100 MiB / 1 MiB of data
-// usage: bench_log DIR [ROTATIONS]; DIR is an empty folder on the file system
-// to measure. Prints "name median_ns" lines; exit 1 when a check fails.
+//   remote     a record to a log server on loopback / one send of as many bytes
+// usage: bench_log DIR; DIR is an empty folder on the file system to measure.
+// Prints "name median_ns" lines; exit 1 when a check fails.
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <linux/sockios.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -52,12 +47,11 @@ long long Size(const std::string& path)
     return stat(path.c_str(), &status) == 0 ? static_cast<long long>(status.st_size) : -1;
 }
 
-// Creates the file if missing; a larger size leaves it sparse.
-void Resize(const std::string& path, long long size)
+void Empty(const std::string& path)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 || ftruncate(fd, size) != 0 || close(fd) != 0)
-        Fail("cannot size " + path);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0 || close(fd) != 0)
+        Fail("cannot empty " + path);
 }
 
 Log* OpenLog(const std::string& conf)
@@ -69,11 +63,9 @@ Log* OpenLog(const std::string& conf)
     return Log::GetLog((Dir + "/cue_ctl.log").c_str(), "cue_ctl", confPath.c_str(), Log::NONE);
 }
 
-constexpr char Message[] = "Received DEV_ID: Unique Corvane Address: 0x%02X  Host Id: 0x%04X";
-
 void WriteRecord(Log* log)
 {
-    log->Write(Message, Log::DBG, "bench", 0x05u, 0x1234u);
+    log->Write("Received DEV_ID: Unique Corvane Address: 0x%02X  Host Id: 0x%04X", Log::DBG, "bench", 0x05u, 0x1234u);
 }
 
 using Contestant = std::pair<const char*, std::function<void()>>;  // name, one call
@@ -104,8 +96,7 @@ void Local()
 {
     Log* log = OpenLog("cue_ctl=DEBUG\nMODE=LOCAL\n");
     const std::string files[] = {Dir + "/cue_ctl.log", Dir + "/bare.log"};
-    Resize(files[0], 0);
-    Resize(files[1], 0);
+    Empty(files[0]);
     WriteRecord(log);
     const long long length = Size(files[0]);
     if (length <= 0)
@@ -119,14 +110,14 @@ void Local()
         stat(files[1].c_str(), &status);
     };
     // Every call must have appended exactly one record of that length.
-    long long expected[] = {length, 0};
+    long long expected[] = {0, 0};
     TimeInTurn({{"local", [log] { WriteRecord(log); }}, {"local_bare", bare}}, 20, 1000, [&](size_t c) {
-        if (Size(files[c]) != expected[c])
-            Fail(files[c] + ": a record was lost or changed its length");
-        if (expected[c] > (1 << 20)) {  // far below the rotation size
-            Resize(files[c], 0);
+        if (expected[c] == 0 || expected[c] > (1 << 20)) {  // far below the rotation size
+            Empty(files[c]);
             expected[c] = 0;
         }
+        if (Size(files[c]) != expected[c])
+            Fail(files[c] + ": a record was lost or changed its length");
         expected[c] += length;
     });
     Log::Destroy();
@@ -135,7 +126,7 @@ void Local()
 void Filtered()
 {
     Log* log = OpenLog("cue_ctl=NONE\nMODE=LOCAL\n");
-    Resize(Dir + "/cue_ctl.log", 0);
+    Empty(Dir + "/cue_ctl.log");
     const int batch = 1000;  // records per sample: a clock read costs more than one
     const auto writeBatch = [log] {
         for (int i = 0; i < batch; ++i)
@@ -147,164 +138,91 @@ void Filtered()
         Fail("a record below the level reached the file");
 }
 
-struct sockaddr_in Loopback(int port)
-{
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-// A log server on loopback for both contestants: one thread accepts their two
-// connections and drains them, sleeping in poll as a log server does, until
-// both hang up. Received[i] counts the bytes of the i-th connection.
+// A log server on loopback: a thread for each of the two connections (the
+// log's, then the bare socket's) reads until it hangs up, counting the bytes.
 struct Server {
     Server()
     {
-        struct sockaddr_in address = Loopback(0);
+        struct sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         if (bind(Listener, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0 ||
             listen(Listener, 2) != 0 || getsockname(Listener, reinterpret_cast<struct sockaddr*>(&address), &length))
             Fail("cannot listen on loopback");
-        Port = ntohs(address.sin_port);
-        Thread = std::thread([this] {
-            struct pollfd peers[2];
-            int open = 0;
-            for (struct pollfd& peer : peers) {
-                peer = {accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0};
-                open += peer.fd >= 0;
-            }
-            char buffer[1 << 16];
-            while (open > 0 && poll(peers, 2, -1) > 0)
-                for (int i = 0; i < 2; ++i) {
-                    const ssize_t got = peers[i].revents != 0 ? recv(peers[i].fd, buffer, sizeof buffer, 0) : 0;
-                    if (got > 0) {
-                        Received[i] += got;
-                    } else if (peers[i].revents != 0) {
-                        close(peers[i].fd);
-                        peers[i].fd = -1;  // ignored by poll from now on
-                        --open;
-                    }
-                }
-        });
+        Address = address;
+        for (std::thread& reader : Readers)
+            reader = std::thread([this] {
+                const int fd = accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC);
+                char buffer[1 << 16];
+                ssize_t got;
+                while ((got = recv(fd, buffer, sizeof buffer, 0)) > 0)
+                    Received += got;
+                close(fd);
+            });
     }
     ~Server()
     {
         shutdown(Listener, SHUT_RDWR);  // ends a wait in accept
-        Thread.join();
+        for (std::thread& reader : Readers)
+            reader.join();
         close(Listener);
     }
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    const int Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int Port = 0;
-    std::atomic<long long> Received[2] = {{0}, {0}};
-    std::thread Thread;
-};
-
-// This process's socket connected to port, or -1.
-int SocketTo(int port)
-{
-    for (int fd = 3; fd < 1024; ++fd) {
-        struct sockaddr_in peer = {};
-        socklen_t length = sizeof peer;
-        if (getpeername(fd, reinterpret_cast<struct sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET &&
-            ntohs(peer.sin_port) == port)
-            return fd;
+    // Waits until the server has read `bytes` in all.
+    void AwaitReceived(long long bytes)
+    {
+        for (const double giveUp = NowNs() + 1e9; Received != bytes;)
+            if (NowNs() > giveUp)
+                Fail("a record was lost on the way to the log server");
     }
-    return -1;
-}
+
+    const int Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in Address;
+    std::atomic<long long> Received{0};
+    std::thread Readers[2];
+};
 
 void Remote()
 {
-    Server server;  // the log connects first, so its connection is the first
-    Log* log = OpenLog("cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=127.0.0.1:" + std::to_string(server.Port) + "\n");
+    Server server;
+    const std::string port = std::to_string(ntohs(server.Address.sin_port));
+    Log* log = OpenLog("cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=127.0.0.1:" + port + "\n");
     const int bare = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const struct sockaddr_in address = Loopback(server.Port);
-    const int senders[] = {SocketTo(server.Port), bare};
-    if (!log->IsConnected() || senders[0] < 0 ||
-        connect(bare, reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0)
+    if (!log->IsConnected() ||
+        connect(bare, reinterpret_cast<const struct sockaddr*>(&server.Address), sizeof server.Address) != 0)
         Fail("cannot connect to the log server");
     fcntl(bare, F_SETFL, fcntl(bare, F_GETFL) | O_NONBLOCK | O_ASYNC);  // as the log's socket
-    // Each record alone on the wire: back to back, small sends pile up behind
-    // Nagle's algorithm, which would make the faster sender look faster still.
-    long long expected[] = {0, 0};
-    const auto settle = [&] {
-        int unacknowledged = 1;
-        for (const double giveUp = NowNs() + 1e9; NowNs() < giveUp;) {
-            bool done = true;
-            for (int s = 0; s < 2; ++s)
-                done = done && server.Received[s] == expected[s] &&
-                       ioctl(senders[s], SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
-            if (done)
-                return;
-        }
-        Fail("a record was lost on the way to the log server");
-    };
-    char header[80];
-    log->FormatHeader(header, Log::DBG);
-    // What the log sends: header, two spaces, message, newline and NUL.
-    const long long length = static_cast<long long>(strlen(header)) + snprintf(nullptr, 0, Message, 0x05u, 0x1234u) + 4;
-    const std::string record(static_cast<size_t>(length), 'x');
+    WriteRecord(log);  // tells how many bytes the log sends for a record
+    const double giveUp = NowNs() + 1e9;
+    while (server.Received == 0 && NowNs() < giveUp)
+        std::this_thread::yield();
+    long long expected = server.Received;
+    const std::string record(static_cast<size_t>(expected), 'x');
     const auto bareSend = [&] { (void)!send(bare, record.data(), record.size(), 0); };
-    TimeInTurn({{"remote", [log] { WriteRecord(log); }}, {"remote_bare", bareSend}}, 20, 250, [&](size_t c) {
-        settle();
-        expected[c] += length;
+    // Each call waits until the server has read the one before: back to back,
+    // small sends pile up behind Nagle's algorithm, which would make the
+    // faster sender look faster still.
+    TimeInTurn({{"remote", [log] { WriteRecord(log); }}, {"remote_bare", bareSend}}, 20, 250, [&](size_t) {
+        server.AwaitReceived(expected);
+        expected += static_cast<long long>(record.size());
     });
-    settle();
+    server.AwaitReceived(expected);
     Log::Destroy();
     close(bare);
-}
-
-// A rotating write with the oldest file, the one rotation removes, holding
-// 1 MiB or 100 MiB of data. Each on a fresh log, so that a file left open by
-// the previous rotation is released untimed.
-void Rotate(int samplesPerSize)
-{
-    const int older = 10;
-    const std::string path = Dir + "/cue_ctl.log", oldest = path + "." + std::to_string(older);
-    const std::vector<char> chunk(1 << 20, 'x');
-    long long size = 0;
-    const auto finish = [&] {
-        if (Size(path + ".1") <= size || Size(path) > 4096 || Size(oldest) != size)
-            Fail("the timed write did not rotate");
-        Log::Destroy();
-    };
-    const auto prepare = [&](size_t big) {
-        if (size != 0)
-            finish();
-        size = (big ? 100LL : 1LL) << 20;
-        // Renames never read a file: the others may be sparse.
-        for (int i = 0; i < older; ++i)
-            Resize(i == 0 ? path : path + "." + std::to_string(i), size);
-        // Written long ago on a unit: a new file (truncating one would make ext4
-        // write it back at close), synced, so its pages are clean and its blocks allocated.
-        unlink(oldest.c_str());
-        const int fd = open(oldest.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        for (long long done = 0; done < size; done += static_cast<long long>(chunk.size()))
-            if (write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size()))
-                Fail("cannot write " + oldest);
-        if (fsync(fd) != 0 || close(fd) != 0)
-            Fail("cannot sync " + oldest);
-        OpenLog("cue_ctl=DEBUG\nMODE=LOCAL\n")->SetLogRotationConfig(0, older);  // limit 0: the next write rotates
-    };
-    const auto writeOne = [] { WriteRecord(Log::GetLog()); };
-    TimeInTurn({{"rotate_1MiB", writeOne}, {"rotate_100MiB", writeOne}}, samplesPerSize, 1, prepare);
-    finish();
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2)
-        Fail("usage: bench_log DIR [ROTATIONS]");
+    if (argc != 2)
+        Fail("usage: bench_log DIR");
     Dir = argv[1];
     Local();
     Filtered();
     Remote();
-    Rotate(argc > 2 ? atoi(argv[2]) : 15);
     return 0;
 }
