@@ -1,7 +1,7 @@
-"""Runs the real cue_ctl, with the core simulator and log sink, inside scripts/jail:
-a private root (own /config/tessra, /var/log/tessra, /tmp, loopback) per run.
-CTest sets CUE_CTL, CORE_SIM, LOG_SINK, CUE_EMULATOR (e.g. qemu-ppc); the
-caller may set CUE_WRAPPER (e.g. valgrind)."""
+"""Runs the real cue_ctl, with the core simulator, inside scripts/jail: a
+private root (own /config/tessra, /var/log/tessra, /tmp, loopback) per run.
+CTest sets CUE_CTL, CORE_SIM, CUE_EMULATOR (e.g. qemu-ppc); the caller may set
+CUE_WRAPPER (e.g. valgrind)."""
 import os
 import re
 import shlex
@@ -11,7 +11,8 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CUE_CTL, CORE_SIM, LOG_SINK = (os.environ.get(name, "") for name in ("CUE_CTL", "CORE_SIM", "LOG_SINK"))
+CUE_CTL = os.environ.get("CUE_CTL", "")
+CORE_SIM = os.environ.get("CORE_SIM", "")
 PREFIX = shlex.split(os.environ.get("CUE_WRAPPER", "")) + shlex.split(os.environ.get("CUE_EMULATOR", ""))
 LOG, CONF = "var/log/tessra/cue_ctl.log", "config/tessra/cue_ctl.conf"
 DEBUG = "cue_ctl=DEBUG\n"
@@ -47,7 +48,7 @@ class Sandbox:
         self.root = os.path.join(self.dir, "root")
         for folder in ("config/tessra", "var/log/tessra", "tmp"):
             os.makedirs(self.path(folder))
-        self.binds = sorted({os.path.dirname(os.path.abspath(p)) for p in (CUE_CTL, CORE_SIM, LOG_SINK)})
+        self.binds = sorted({os.path.dirname(os.path.abspath(p)) for p in (CUE_CTL, CORE_SIM)})
 
     def path(self, relative):
         return os.path.join(self.root, relative)
@@ -71,15 +72,13 @@ class Sandbox:
         matches = filter(None, map(RECORD.match, self.read(LOG).split("\n")))
         return [(m.group(3).strip(), re.sub(r"Socket(: |=)\d+", r"Socket\1N", m.group(4))) for m in matches]
 
-    def run(self, args, core=None, sink=None, setup="", user=None):
-        """One run of the tool; core/sink: the helper's options, None for no helper."""
+    def run(self, args, core=None, setup="", user=None):
+        """One run of the tool; core: the simulator's options, None for no core."""
         lines = [setup]
-        for program, options, ready in ((CORE_SIM, core, "core"), (LOG_SINK, sink, "sink")):
-            if options is not None:
-                fixed = ["--port", "5200"] if ready == "core" else ["--raw", "/tmp/sink.raw"]
-                command = [program] + fixed + ["--ready", f"/tmp/{ready}.ready", "--out", f"/tmp/{ready}.txt",
-                                               "--timeout", "60"] + options
-                lines.append(f"{shlex.join(command)} 2>/tmp/{ready}.err & helpers+=($!); await /tmp/{ready}.ready")
+        if core is not None:
+            command = [CORE_SIM, "--port", "5200", "--ready", "/tmp/core.ready", "--out", "/tmp/core.txt",
+                       "--timeout", "60"] + core
+            lines.append(f"{shlex.join(command)} 2>/tmp/core.err & helpers+=($!); await /tmp/core.ready")
         runner = [] if user is None else ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"]
         script = SCRIPT.format(setup="\n".join(lines), tool=shlex.join(runner + PREFIX + [CUE_CTL] + list(args)))
         binds = [arg for folder in self.binds for arg in ("--bind", folder)]
@@ -99,8 +98,8 @@ class TestCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        if not all(os.access(program, os.X_OK) for program in (CUE_CTL, CORE_SIM, LOG_SINK)):
-            raise RuntimeError("CUE_CTL, CORE_SIM and LOG_SINK must name the built programs")
+        if not all(os.access(program, os.X_OK) for program in (CUE_CTL, CORE_SIM)):
+            raise RuntimeError("CUE_CTL and CORE_SIM must name the built programs")
 
     def stop_run(self, conf=DEBUG, core=(), args=("-c", "STOP", "1"), **options):
         """cue_ctl -c STOP 1 against a core with these options; status 0 and nothing on stdout."""

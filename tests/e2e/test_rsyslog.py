@@ -1,27 +1,35 @@
 #!/usr/bin/env python3
-"""A real rsyslogd, with the shipped input configuration, receives REMOTE records."""
+"""A real rsyslogd, on the shipped input configuration, receives REMOTE records."""
 import os
+import shlex
 import shutil
 
 import harness
+from test_core_link import DEV_ID
 
-CONF_DIR = os.path.realpath(os.path.join(harness.HERE, os.pardir, os.pardir, "tools", "rsyslog"))
-# rsyslogd in the foreground on the shipped configuration; it stops with the run.
-START = ('rsyslogd -n -f /tmp/rsyslog.conf -i /tmp/rsyslogd.pid 2>/tmp/rsyslogd.err & rs=$!; '
-         'helpers+=($rs); await_port 5140')
+SHIPPED_CONF = os.path.join(harness.HERE, os.pardir, os.pardir, "tools", "rsyslog", "cue_ctl-remote.conf")
 RECEIVED = "var/log/tessra/remote.log"
 
 
 class Rsyslog(harness.TestCase):
-    def test_every_record_of_a_run_arrives_in_order_one_per_line(self):
+    def remote_run(self, core=(), after_start=""):
+        """cue_ctl -c STOP 1 logging to rsyslogd, which runs in the foreground as $rsyslogd
+        and stops with the run; after_start: shell lines run once it listens."""
         if not shutil.which("rsyslogd", path="/usr/sbin:/usr/bin"):
             raise RuntimeError("rsyslogd is not installed (scripts/install_deps)")
-        box = harness.Sandbox(self)
-        box.binds.append(CONF_DIR)
-        box.write("tmp/rsyslog.conf", f'global(workDirectory="/tmp")\ninclude(file="{CONF_DIR}/cue_ctl-remote.conf")\n')
-        box.write(harness.CONF, harness.DEBUG + "MODE=REMOTE\nREMOTE_HOST=127.0.0.1:5140\n")
-        box.run(["-c", "STOP", "1"], core=[], setup=START)
-        self.assertEqual((box.status, box.stderr), (0, ""))
+        with open(SHIPPED_CONF) as shipped:
+            rsyslog_conf = 'global(workDirectory="/tmp")\n' + shipped.read()
+        start = (f"printf %s {shlex.quote(rsyslog_conf)} >/tmp/rsyslog.conf\n"
+                 "rsyslogd -n -f /tmp/rsyslog.conf -i /tmp/rsyslogd.pid 2>/tmp/rsyslogd.err &\n"
+                 "rsyslogd=$!\n"
+                 "helpers+=($rsyslogd)\n"
+                 "await_port 5140\n")
+        return self.stop_run(conf=harness.DEBUG + "MODE=REMOTE\nREMOTE_HOST=127.0.0.1:5140\n", core=list(core),
+                             setup=start + after_start)
+
+    def test_every_record_of_a_run_arrives_in_order_one_per_line(self):
+        box = self.remote_run()
+        self.assertEqual(box.stderr, "")
         lines = box.read(RECEIVED).split("\n")
         self.assertEqual(lines[-1], "", "the file ends with a newline")
         messages = []
@@ -32,8 +40,16 @@ class Rsyslog(harness.TestCase):
             self.assertEqual((match.group(3), match.group(4)[:2]), ("  DBG", "  "), repr(line))
             messages.append(match.group(4)[2:])
         self.assertEqual(len(messages), 4, messages)
-        self.assertEqual(messages[1:3], ["Received DEV_ID: Unique Corvane Address: 0x05  Host Id: 0x1234  Host Mem "
-                                         "Id: 0x0001  Host Firmware Version: 3.2.3", "Exiting ProcessStop()"])
+        self.assertEqual(messages[1:3], [DEV_ID[1], "Exiting ProcessStop()"])
+
+    def test_a_server_that_goes_away_mid_run_costs_records_not_the_run(self):
+        # A slow core spreads the records out; the server is killed once the first is in.
+        kill_after_first = f"(until [ -s /{RECEIVED} ]; do sleep 0.01; done; kill -KILL $rsyslogd) &\n"
+        box = self.remote_run(core=["--fault", "pieces", "--piece-delay-ms", "300"], after_start=kill_after_first)
+        self.assertEqual(box.core, ["CONNECT", harness.STOP_FRAME, "CLOSED"])
+        self.assertEqual(len(box.read(RECEIVED).splitlines()), 1)
+        self.assertIn("ERROR: send failed. Reason: ", box.stderr)
+        self.assertEqual(box.read(harness.LOG), harness.HEADER_BLOCK)
 
 
 if __name__ == "__main__":
