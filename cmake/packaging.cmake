@@ -1,12 +1,13 @@
 # Installation (honours DESTDIR) and the Debian package cue-ctl: the tool, its
-# man page, and libtessra_log for the unit's other applications, with its
-# headers under include/tessra, a CMake package (TessraLog) and a pkg-config
-# file (tessra-log).
+# man page, an rsyslog input for the site's log server, and libtessra_log for
+# the unit's other applications, with its headers under include/tessra, a
+# CMake package (TessraLog) and a pkg-config file (tessra-log).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 install(TARGETS cue_ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/cmd/cue_ctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/rsyslog/cue_ctl-remote.conf DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 install(TARGETS log mutex EXPORT TessraLogTargets)
 install(FILES ${PROJECT_SOURCE_DIR}/log/log.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessra/log)
@@ -65,5 +66,3 @@ endif()
 # A native package takes the host's architecture from dpkg --print-architecture.
 
 include(CPack)
-
-include(${CMAKE_CURRENT_LIST_DIR}/size_report.cmake)
