@@ -10,6 +10,7 @@ DEV_ID = ("DBG", "Received DEV_ID: Unique Corvane Address: 0x05  Host Id: 0x1234
 RETRY = ("DBG", "ERROR: Interrupted by signal or would block. Retrying...")
 GAVE_UP = [RETRY, RETRY, RETRY, ("DBG", "ERROR: retry count exceeded. (Socket=N)")]
 NO_DEV_ID = ("MAJOR", "FATAL ERROR: receive DEV_ID failed.")
+STOP_DONE = [CONNECTED, DEV_ID, ("DBG", "Exiting ProcessStop()"), ("DBG", "Connection closed. (Socket: N)")]
 
 
 class CoreLink(harness.TestCase):
@@ -18,26 +19,20 @@ class CoreLink(harness.TestCase):
             with self.subTest(core=core):
                 box = self.stop_run(core=core)
                 self.assertTrue(box.read(harness.LOG).startswith(harness.HEADER_BLOCK))
-                self.assertEqual(box.records(), [CONNECTED, DEV_ID, ("DBG", "Exiting ProcessStop()"),
-                                                 ("DBG", "Connection closed. (Socket: N)")])
+                self.assertEqual(box.records(), STOP_DONE)
                 self.assertEqual(box.core, ["CONNECT", STOP_FRAME, "CLOSED"])
 
-    def test_stop_frame_carries_the_unique_address_and_its_checksum(self):
-        for address, frame in (("0x00", "02 00 00 07 11 20 02 02 10 00 F0 3E"),
-                               ("0xC2", "02 C2 00 07 11 20 02 02 10 00 F0 00"),
-                               ("0xFF", "02 FF 00 07 11 20 02 02 10 00 F0 3D")):
+    def test_dev_id_fields_are_decoded_and_the_stop_frame_carries_the_address_and_its_checksum(self):
+        # unique address, firmware field, the version it reads as, the STOP frame's checksum
+        cases = [("0x00", "0xFFFF", "31.31.31", "3E"), ("0xC2", "0x8C43", "3.2.3", "00"),
+                 ("0xFF", "0x0421", "1.1.1", "3D"), ("0x21", "0x03E0", "0.31.0", "5F")]
+        for address, firmware, version, checksum in cases:
             with self.subTest(address=address):
-                box = self.stop_run(conf=None, core=["--unique-address", address])
-                self.assertEqual(box.core, ["CONNECT", "RX " + frame, "CLOSED"])
-
-    def test_dev_id_fields_are_decoded_as_sent(self):
-        for firmware, version in (("0xFFFF", "31.31.31"), ("0x8C43", "3.2.3"), ("0x0421", "1.1.1"),
-                                  ("0x03E0", "0.31.0")):
-            with self.subTest(firmware=firmware):
-                box = self.stop_run(core=["--unique-address", "0x21", "--host-id", "0xA1B2",
+                box = self.stop_run(core=["--unique-address", address, "--host-id", "0xA1B2",
                                           "--host-mem-id", "0xFF03", "--firmware", firmware])
-                self.assertEqual(box.records()[1][1], "Received DEV_ID: Unique Corvane Address: 0x21  Host Id: "
+                self.assertEqual(box.records()[1][1], f"Received DEV_ID: Unique Corvane Address: {address}  Host Id: "
                                  f"0xA1B2  Host Mem Id: 0xFF03  Host Firmware Version: {version}")
+                self.assertEqual(box.core[1], f"RX 02 {address[2:]} 00 07 11 20 02 02 10 00 F0 {checksum}")
 
     def test_a_broken_core_ends_the_run_with_its_records(self):
         not_done = [("DBG", "ERROR: wait for ack (SET_PLAYBACK_MODE) failed"),

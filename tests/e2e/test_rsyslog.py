@@ -5,7 +5,7 @@ import shlex
 import shutil
 
 import harness
-from test_core_link import DEV_ID
+from test_core_link import STOP_DONE
 
 SHIPPED_CONF = os.path.join(harness.HERE, os.pardir, os.pardir, "tools", "rsyslog", "cue_ctl-remote.conf")
 RECEIVED = "var/log/tessra/remote.log"
@@ -30,17 +30,9 @@ class Rsyslog(harness.TestCase):
     def test_every_record_of_a_run_arrives_in_order_one_per_line(self):
         box = self.remote_run()
         self.assertEqual(box.stderr, "")
-        lines = box.read(RECEIVED).split("\n")
-        self.assertEqual(lines[-1], "", "the file ends with a newline")
-        messages = []
-        for line in lines[:-1]:
-            match = harness.RECORD.match(line)
-            self.assertIsNotNone(match, repr(line))
-            # The wire puts two more spaces between header and message.
-            self.assertEqual((match.group(3), match.group(4)[:2]), ("  DBG", "  "), repr(line))
-            messages.append(match.group(4)[2:])
-        self.assertEqual(len(messages), 4, messages)
-        self.assertEqual(messages[1:3], [DEV_ID[1], "Exiting ProcessStop()"])
+        self.assertEqual(box.read(RECEIVED).count("\n"), len(STOP_DONE), "one line per record, each ended")
+        # The wire puts two more spaces between header and message.
+        self.assertEqual(box.records(RECEIVED), [(level, "  " + message) for level, message in STOP_DONE])
 
     def test_a_server_that_goes_away_mid_run_costs_records_not_the_run(self):
         # A slow core spreads the records out; the server is killed once the first is in.
