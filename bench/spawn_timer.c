@@ -3,8 +3,9 @@
  * Runs COMMAND WARMUP times untimed, then RUNS times, one after the other, by
  * fork, exec and wait4, and prints a line per timed run: wall nanoseconds from
  * fork to reaped, peak RSS in KiB and the wait status. The child's stdout goes
- * to /dev/null. Linked static and small, because a child's peak RSS starts
- * from what it inherits at fork. */
+ * to /dev/null; the lines wait in stdio's buffer, written at the end. Linked
+ * static and small, because a child's peak RSS starts from what it inherits
+ * at fork. */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,10 +23,10 @@ static long long NowNs(void)
 
 int main(int argc, char** argv)
 {
-    const long runs = argc > 3 ? strtol(argv[1], NULL, 10) : 0, warmUp = argc > 3 ? strtol(argv[2], NULL, 10) : 0;
-    long long(*lines)[3] = calloc((size_t)(runs > 0 ? runs : 1), sizeof *lines);  /* printed at the end */
+    const long runs = argc > 3 ? strtol(argv[1], NULL, 10) : 0;
+    const long warmUp = argc > 3 ? strtol(argv[2], NULL, 10) : 0;
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (runs < 1 || warmUp < 0 || lines == NULL || null < 0) {
+    if (runs < 1 || warmUp < 0 || null < 0) {
         fprintf(stderr, "usage: spawn_timer RUNS WARMUP COMMAND [ARG...]\n");
         return 125;
     }
@@ -43,13 +44,8 @@ int main(int argc, char** argv)
             perror("spawn_timer");
             return 125;
         }
-        if (i >= 0) {
-            lines[i][0] = NowNs() - start;
-            lines[i][1] = usage.ru_maxrss;
-            lines[i][2] = status;
-        }
+        if (i >= 0)
+            printf("%lld %ld %d\n", NowNs() - start, usage.ru_maxrss, status);
     }
-    for (long i = 0; i < runs; ++i)
-        printf("%lld %lld %lld\n", lines[i][0], lines[i][1], lines[i][2]);
     return fflush(stdout) == 0 ? 0 : 125;
 }
