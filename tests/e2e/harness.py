@@ -11,6 +11,7 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+JAIL = os.path.join(HERE, os.pardir, os.pardir, "scripts", "jail")
 CUE_CTL = os.environ.get("CUE_CTL", "")
 CORE_SIM = os.environ.get("CORE_SIM", "")
 PREFIX = shlex.split(os.environ.get("CUE_WRAPPER", "")) + shlex.split(os.environ.get("CUE_EMULATOR", ""))
@@ -82,7 +83,7 @@ class Sandbox:
         runner = [] if user is None else ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"]
         script = SCRIPT.format(setup="\n".join(lines), tool=shlex.join(runner + PREFIX + [CUE_CTL] + list(args)))
         binds = [arg for folder in self.binds for arg in ("--bind", folder)]
-        jail = subprocess.run([os.path.join(HERE, "..", "..", "scripts", "jail"), self.root] + binds + ["--", "/bin/bash", "-c", script],
+        jail = subprocess.run([JAIL, self.root] + binds + ["--", "/bin/bash", "-c", script],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120)
         if jail.returncode != 0 or not self.exists("tmp/tool.status"):
             raise AssertionError(f"jail failed ({jail.returncode}): {jail.stdout}")
