@@ -174,14 +174,10 @@ Bytes answer_frame(const Options& o) {
     return make_frame(kStart, o, 2, code);
 }
 
+// Blocking and with no signal handler, send queues all of it or fails; a
+// vanished client gives EPIPE, not a signal.
 bool send_all(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);  // a vanished client: EPIPE, no signal
-        if (sent < 0) return false;
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
+    return ::send(fd, data, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
 }
 
 bool send_paced(int fd, const Bytes& frame, Pace pace, const Options& o) {
@@ -201,13 +197,7 @@ bool send_paced(int fd, const Bytes& frame, Pace pace, const Options& o) {
 
 // False once the client's side has ended: hung up or reset.
 bool read_exactly(int fd, std::uint8_t* buffer, std::size_t size) {
-    while (size > 0) {
-        const ssize_t got = ::recv(fd, buffer, size, 0);
-        if (got <= 0) return false;
-        buffer += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return ::recv(fd, buffer, size, MSG_WAITALL) == static_cast<ssize_t>(size);
 }
 
 // Logs each request frame and answers it unless the script is silent, until
