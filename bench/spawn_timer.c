@@ -1,6 +1,6 @@
-/* spawn_timer RUNS WARMUP COMMAND [ARG...]
+/* spawn_timer RUNS COMMAND [ARG...]
  *
- * Runs COMMAND WARMUP times untimed, then RUNS times, one after the other, by
+ * Runs COMMAND once untimed, then RUNS times, one after the other, by
  * fork, exec and wait4, and prints a line per timed run: wall nanoseconds from
  * fork to reaped, peak RSS in KiB and the wait status. The child's stdout goes
  * to /dev/null; the lines wait in stdio's buffer, written at the end. Linked
@@ -23,19 +23,18 @@ static long long NowNs(void)
 
 int main(int argc, char** argv)
 {
-    const long runs = argc > 3 ? strtol(argv[1], NULL, 10) : 0;
-    const long warmUp = argc > 3 ? strtol(argv[2], NULL, 10) : 0;
+    const long runs = argc > 2 ? strtol(argv[1], NULL, 10) : 0;
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (runs < 1 || warmUp < 0 || null < 0) {
-        fprintf(stderr, "usage: spawn_timer RUNS WARMUP COMMAND [ARG...]\n");
+    if (runs < 1 || null < 0) {
+        fprintf(stderr, "usage: spawn_timer RUNS COMMAND [ARG...]\n");
         return 125;
     }
-    for (long i = -warmUp; i < runs; ++i) {
+    for (long i = -1; i < runs; ++i) {
         const long long start = NowNs();
         const pid_t pid = fork();
         if (pid == 0) {
             dup2(null, STDOUT_FILENO);
-            execv(argv[3], argv + 3);
+            execv(argv[2], argv + 2);
             _exit(127);
         }
         struct rusage usage;
