@@ -11,14 +11,13 @@
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -132,28 +131,6 @@ void Filtered()
         Fail("a record below the level reached the file");
 }
 
-// The log server of the REMOTE contest: a thread for each of the two
-// connections (the log's and the bare socket's) reads until it hangs up.
-std::atomic<long long> Received{0};
-
-void Drain(int listener)
-{
-    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    char buffer[1 << 16];
-    ssize_t got;
-    while ((got = recv(fd, buffer, sizeof buffer, 0)) > 0)
-        Received += got;
-    close(fd);
-}
-
-void AwaitReceived(long long bytes)
-{
-    const double giveUp = NowNs() + 1e9;
-    while (Received != bytes)
-        if (NowNs() > giveUp)
-            Fail("a record was lost on the way to the log server");
-}
-
 void Remote()
 {
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -164,33 +141,40 @@ void Remote()
     if (bind(listener, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0 ||
         listen(listener, 2) != 0 || getsockname(listener, reinterpret_cast<struct sockaddr*>(&address), &size) != 0)
         Fail("cannot listen on loopback");
-    std::thread readers[] = {std::thread(Drain, listener), std::thread(Drain, listener)};
     const std::string port = std::to_string(ntohs(address.sin_port));
     Log* log = OpenLog("cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=127.0.0.1:" + port + "\n");
     const int bare = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (!log->IsConnected() || connect(bare, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0)
         Fail("cannot connect to the log server");
     fcntl(bare, F_SETFL, fcntl(bare, F_GETFL) | O_NONBLOCK | O_ASYNC);  // as the log's socket
-    WriteRecord(log);  // tells how many bytes the log sends for a record
-    const double giveUp = NowNs() + 1e9;
-    while (Received == 0 && NowNs() < giveUp)
-        std::this_thread::yield();
-    long long expected = Received;
-    const std::string record(static_cast<size_t>(expected), 'x');
+    // The server's ends, in the order the two connected: the log's, then the
+    // bare socket's. A read waits a second at most, so a lost record fails.
+    const struct timeval second = {1, 0};
+    int serverEnds[2];
+    for (int& end : serverEnds) {
+        end = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        setsockopt(end, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
+    }
+    WriteRecord(log);
+    char buffer[4096];
+    const ssize_t length = recv(serverEnds[0], buffer, sizeof buffer, 0);  // what the log sends for a record
+    const std::string record(static_cast<size_t>(std::max(length, ssize_t{0})), 'x');
     const auto bareSend = [&] { (void)!send(bare, record.data(), record.size(), 0); };
-    // Each call waits until the server has read the one before: back to back,
-    // small sends pile up behind Nagle's algorithm, which would make the
-    // faster sender look faster still.
-    TimeInTurn({{"remote", [log] { WriteRecord(log); }}, {"remote_bare", bareSend}}, 20, 250, [&](size_t) {
-        AwaitReceived(expected);
-        expected += static_cast<long long>(record.size());
-    });
-    AwaitReceived(expected);
+    // Each call after the server has read the one before: back to back, small
+    // sends pile up behind Nagle's algorithm, which would make the faster
+    // sender look faster still.
+    ssize_t unread[] = {0, 0};
+    const auto serverRead = [&](size_t c) {
+        if (recv(serverEnds[c], buffer, static_cast<size_t>(unread[c]), MSG_WAITALL) != unread[c])
+            Fail("a record was lost on the way to the log server");
+        unread[c] = length;
+    };
+    TimeInTurn({{"remote", [log] { WriteRecord(log); }}, {"remote_bare", bareSend}}, 20, 250, serverRead);
+    serverRead(0);
+    serverRead(1);
     Log::Destroy();
-    close(bare);
-    for (std::thread& reader : readers)
-        reader.join();
-    close(listener);
+    for (int fd : {bare, serverEnds[0], serverEnds[1], listener})
+        close(fd);
 }
 
 }  // namespace
