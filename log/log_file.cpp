@@ -47,6 +47,19 @@ struct iovec Part(const char* text, size_t length)
     return {const_cast<char*>(text), length};
 }
 
+bool IsSameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when both names exist and name one file.
+bool AreLinked(const std::string& a, const std::string& b)
+{
+    struct stat first;
+    struct stat second;
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && IsSameFile(first, second);
+}
+
 // Several writers, threads or processes, may find the same file over the
 // limit. The first to lock it rotates it, once it has checked that the file
 // still has the log's name (else it would rotate away a fresh file). The
@@ -77,11 +90,6 @@ public:
     bool IsHeld() const { return Held; }
 
 private:
-    static bool IsSameFile(const struct stat& a, const struct stat& b)
-    {
-        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-    }
-
     const int Fd;
     bool Held;
 };
@@ -93,7 +101,10 @@ bool WriteHeaderFile(const std::string& path)
     if (fd < 0)
         return false;
     const bool written = write(fd, HeaderBlock, sizeof HeaderBlock - 1) == static_cast<ssize_t>(sizeof HeaderBlock - 1);
-    return close(fd) == 0 && written;
+    if (close(fd) == 0 && written)
+        return true;
+    unlink(path.c_str());
+    return false;
 }
 
 }  // namespace
@@ -144,21 +155,30 @@ void Log::WriteLocal(eLevel level, const char* format, const char* function, va_
 void Log::RotateLogFile()
 {
     const std::string base = LogFilePath + ".";
-    remove((base + std::to_string(MaxFileCount)).c_str());
-    for (int i = MaxFileCount; i >= 2; --i)
-        rename((base + std::to_string(i - 1)).c_str(), (base + std::to_string(i)).c_str());
     if (MaxFileCount < 1) {
+        remove((base + std::to_string(MaxFileCount)).c_str());
         InsertHeader();
         return;
     }
     // The log keeps its name until a file holding the header block replaces
     // it in one step, so a writer never finds the name missing and starts a
-    // file without the header. A crash leaves at most log.new behind, which
-    // the next rotation reuses.
+    // file without the header. That file, log.new, is written first: a
+    // rotation cut short leaves it behind, and when file 1 is then missing or
+    // the log itself, the shift is done and must not run twice (it would
+    // drop the file it moved); this rotation finishes that one.
     const std::string first = base + "1";
     const std::string fresh = LogFilePath + ".new";
-    if (Level.load(std::memory_order_relaxed) != NONE && WriteHeaderFile(fresh)) {
-        if (link(LogFilePath.c_str(), first.c_str()) == 0) {
+    const bool withHeader = Level.load(std::memory_order_relaxed) != NONE;
+    const bool shifted = withHeader && access(fresh.c_str(), F_OK) == 0 &&
+                         (access(first.c_str(), F_OK) != 0 || AreLinked(first, LogFilePath));
+    const bool prepared = withHeader && WriteHeaderFile(fresh);
+    if (!shifted) {
+        remove((base + std::to_string(MaxFileCount)).c_str());
+        for (int i = MaxFileCount; i >= 2; --i)
+            rename((base + std::to_string(i - 1)).c_str(), (base + std::to_string(i)).c_str());
+    }
+    if (prepared) {
+        if (link(LogFilePath.c_str(), first.c_str()) == 0 || AreLinked(first, LogFilePath)) {
             if (rename(fresh.c_str(), LogFilePath.c_str()) == 0)
                 return;
             unlink(first.c_str());
