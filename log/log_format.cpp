@@ -94,7 +94,7 @@ void FormatRecordHeader(char* buffer, Log::eLevel level, const struct timespec& 
     HeaderParts& parts = Parts;
     if (!parts.Valid || parts.Second != now.tv_sec) {
         const time_t seconds = now.tv_sec;
-        struct tm utc = {};
+        struct tm utc;
         if (gmtime_r(&seconds, &utc) == nullptr)
             utc = {};
         const int date = snprintf(parts.Date, sizeof parts.Date, "%lld/%02d/%02d %02d:%02d:%02d.",
