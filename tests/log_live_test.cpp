@@ -11,15 +11,12 @@ namespace {
 
 const char* const Function = "bool Cue_Ctl::ProcessStop()";
 
-class LiveLog : public ::testing::Test, protected LogFiles {
-protected:
-    Listener Server;
+class LiveLog : public ::testing::Test, protected LogFiles {};
 
-    std::string RemoteConf(int port) const
-    {
-        return "cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=127.0.0.1:" + std::to_string(port) + "\n";
-    }
-};
+std::string RemoteConf(int port)
+{
+    return "cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=127.0.0.1:" + std::to_string(port) + "\n";
+}
 
 // The activation thread acts within one period (four to five seconds); this
 // waits five periods, so a loaded or emulated run has room.
@@ -64,9 +61,10 @@ TEST(LogObject, FirstCallMakesTheOneLogDefaultsMakeANullLog)
 
 TEST_F(LiveLog, RemoteRecordsAreFramedCutToTheBufferAndDroppedNotWaitedForWhenTheServerStalls)
 {
-    auto log = Open(RemoteConf(Server.Port()));
+    Listener server;
+    auto log = Open(RemoteConf(server.Port()));
     log->SetDisplayMethod(true);
-    const int peer = Server.Accept();
+    const int peer = server.Accept();
     ASSERT_GE(peer, 0);
     ASSERT_TRUE(log->IsConnected());
     log->Write("Exiting %s", Log::DBG, Function, "ProcessStop()");
