@@ -116,28 +116,6 @@ TEST_F(LogFile, AWriterNeverWaitsForAnotherThatIsRotatingTheFile)
     EXPECT_FALSE(Exists(LogPath + ".new"));
 }
 
-TEST_F(LogFile, ConcurrentWritersRotateEachFileOnceNeverEarlyAndAlwaysWithTheHeader)
-{
-    auto log = Open("cue_ctl=DEBUG\n");
-    log->SetLogRotationConfig(1, 2);
-    const std::string message(200, 'r');
-    std::vector<std::thread> writers;
-    for (int thread = 0; thread < 4; ++thread)
-        writers.emplace_back([&] {
-            for (int record = 0; record < 4000; ++record)
-                log->Write("%s", Log::DBG, Function, message.c_str());
-        });
-    for (std::thread& writer : writers)
-        writer.join();
-    // 16,000 records of about 250 bytes: three rotations or more.
-    for (const std::string& path : {LogPath + ".2", LogPath + ".1"}) {
-        const std::string rotated = ReadFile(path);
-        EXPECT_GT(rotated.size(), 1u << 20) << path;
-        EXPECT_EQ(rotated.compare(0, sizeof HeaderBlock - 1, HeaderBlock), 0) << path;
-    }
-    EXPECT_EQ(ReadFile(LogPath).compare(0, sizeof HeaderBlock - 1, HeaderBlock), 0);
-}
-
 TEST_F(LogFile, WithNoFilesKeptEveryRecordIsFollowedByAHeader)
 {
     auto log = Open("cue_ctl=DEBUG\n");
