@@ -99,9 +99,11 @@ struct Options {
 
 [[noreturn]] void usage() {
     std::string text = "usage: core_sim";
-    for (const auto& [name, option] : kOptions) text += " [--" + name + " " + (*option.value ? option.value : "FILE") + "]";
+    for (const auto& [name, option] : kOptions)
+        text += " [--" + name + " " + (*option.value ? option.value : "FILE") + "]";
     text += "\nfaults:";
-    for (const Script& script : kScripts) text += std::string(" ") + script.fault;
+    for (const Script& script : kScripts)
+        text += std::string(" ") + script.fault;
     std::fprintf(stderr, "%s\n", text.c_str());
     std::exit(1);
 }
@@ -112,25 +114,31 @@ unsigned long number(const Options& o, const std::string& name) {
     char* end = nullptr;
     const unsigned long value = std::strtoul(text.c_str(), &end, 0);
     // strtoul would quietly take a sign or leading blanks
-    if (text[0] < '0' || text[0] > '9' || errno != 0 || *end != '\0' || value > kOptions.at(name).max) usage();
+    if (text[0] < '0' || text[0] > '9' || errno != 0 || *end != '\0' || value > kOptions.at(name).max)
+        usage();
     return value;
 }
 
 Options parse_options(int argc, char** argv) {
     Options o;
-    for (const auto& [name, option] : kOptions) o.given[name] = option.value;
+    for (const auto& [name, option] : kOptions)
+        o.given[name] = option.value;
     for (int i = 1; i < argc; i += 2) {
         const std::string flag = argv[i];
-        if (flag.rfind("--", 0) != 0 || kOptions.count(flag.substr(2)) == 0 || i + 1 == argc) usage();
+        if (flag.rfind("--", 0) != 0 || kOptions.count(flag.substr(2)) == 0 || i + 1 == argc)
+            usage();
         o.given[flag.substr(2)] = argv[i + 1];
     }
     for (const auto& [name, option] : kOptions) {
-        if (option.max > 0) number(o, name);
+        if (option.max > 0)
+            number(o, name);
     }
     for (const Script& script : kScripts) {
-        if (o.given["fault"] == script.fault) o.script = &script;
+        if (o.given["fault"] == script.fault)
+            o.script = &script;
     }
-    if (o.script == nullptr) usage();
+    if (o.script == nullptr)
+        usage();
     return o;
 }
 
@@ -150,9 +158,11 @@ Bytes make_frame(std::uint8_t start, const Options& o, std::uint8_t length_byte,
     body.resize(length_byte & kLengthMask, 0);
     Bytes frame{start, static_cast<std::uint8_t>(number(o, "unique-address")), 0x00, length_byte};
     // appended byte by byte: g++ 12 misreports insert() on a small vector
-    for (std::uint8_t byte : body) frame.push_back(byte);
+    for (std::uint8_t byte : body)
+        frame.push_back(byte);
     unsigned sum = 0;
-    for (std::uint8_t byte : frame) sum += byte;
+    for (std::uint8_t byte : frame)
+        sum += byte;
     frame.push_back(static_cast<std::uint8_t>(sum));
     return frame;
 }
@@ -163,7 +173,8 @@ Bytes dev_id_frame(const Options& o) {
     put_u16(body, number(o, "host-id"));
     put_u16(body, number(o, "host-mem-id"));
     put_u16(body, number(o, "firmware"));
-    for (char c : "CORESIM") body.push_back(static_cast<std::uint8_t>(c));
+    for (char c : "CORESIM")
+        body.push_back(static_cast<std::uint8_t>(c));
     const auto length_byte = static_cast<std::uint8_t>(number(o, "length-byte") | o.script->length_bits);
     return make_frame(o.script->start, o, length_byte, body);
 }
@@ -182,14 +193,18 @@ bool send_all(int fd, const std::uint8_t* data, std::size_t size) {
 
 bool send_paced(int fd, const Bytes& frame, Pace pace, const Options& o) {
     std::vector<std::size_t> ends;
-    if (pace == Pace::Pieces) ends = {2, kHeaderSize, (kHeaderSize + frame.size()) / 2};
-    for (std::size_t end = 1; pace == Pace::Trickle && end < frame.size(); ++end) ends.push_back(end);
+    if (pace == Pace::Pieces)
+        ends = {2, kHeaderSize, (kHeaderSize + frame.size()) / 2};
+    for (std::size_t end = 1; pace == Pace::Trickle && end < frame.size(); ++end)
+        ends.push_back(end);
     ends.push_back(frame.size());
     const unsigned long delay_ms = number(o, pace == Pace::Trickle ? "trickle-ms" : "piece-delay-ms");
     std::size_t from = 0;
     for (std::size_t end : ends) {
-        if (from > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-        if (!send_all(fd, frame.data() + from, end - from)) return false;
+        if (from > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+        if (!send_all(fd, frame.data() + from, end - from))
+            return false;
         from = end;
     }
     return true;
@@ -207,9 +222,11 @@ void serve_requests(int fd, const Options& o) {
     const Pace answer_pace = o.script->pace == Pace::Pieces ? Pace::Pieces : Pace::Whole;
     for (;;) {
         Bytes frame(kHeaderSize);
-        if (!read_exactly(fd, frame.data(), kHeaderSize)) break;
+        if (!read_exactly(fd, frame.data(), kHeaderSize))
+            break;
         frame.resize(kHeaderSize + (frame[3] & kLengthMask) + 1);
-        if (!read_exactly(fd, frame.data() + kHeaderSize, frame.size() - kHeaderSize)) break;
+        if (!read_exactly(fd, frame.data() + kHeaderSize, frame.size() - kHeaderSize))
+            break;
         std::string line = "RX";
         for (std::uint8_t byte : frame) {
             char hex[4];
@@ -217,7 +234,8 @@ void serve_requests(int fd, const Options& o) {
             line += hex;
         }
         event(line);
-        if (answers && !send_paced(fd, answer_frame(o), answer_pace, o)) break;
+        if (answers && !send_paced(fd, answer_frame(o), answer_pace, o))
+            break;
     }
     event("CLOSED");
 }
@@ -225,9 +243,12 @@ void serve_requests(int fd, const Options& o) {
 // Runs the script on one connection.
 void serve(int fd, const Options& o) {
     Bytes dev_id = dev_id_frame(o);
-    if (dev_id.size() > o.script->dev_id_bytes) dev_id.resize(o.script->dev_id_bytes);
-    if (!send_paced(fd, dev_id, o.script->pace, o)) return;
-    if (o.script->then == Then::HangUp) return;
+    if (dev_id.size() > o.script->dev_id_bytes)
+        dev_id.resize(o.script->dev_id_bytes);
+    if (!send_paced(fd, dev_id, o.script->pace, o))
+        return;
+    if (o.script->then == Then::HangUp)
+        return;
     if (o.script->then == Then::Reset) {
         // The client takes the part sent before the RST that close now sends.
         std::this_thread::sleep_for(std::chrono::milliseconds(number(o, "piece-delay-ms")));
@@ -238,8 +259,10 @@ void serve(int fd, const Options& o) {
     if (o.script->then == Then::Garbage) {
         std::minstd_rand random(1);  // a fixed seed: a failing run replays byte for byte
         Bytes junk(number(o, "garbage-bytes"), kStart);  // starts as a frame, so that the client reads on
-        for (std::size_t i = 1; i < junk.size(); ++i) junk[i] = static_cast<std::uint8_t>(random());
-        if (!send_all(fd, junk.data(), junk.size())) return;
+        for (std::size_t i = 1; i < junk.size(); ++i)
+            junk[i] = static_cast<std::uint8_t>(random());
+        if (!send_all(fd, junk.data(), junk.size()))
+            return;
     }
     serve_requests(fd, o);
 }
@@ -265,18 +288,21 @@ int main(int argc, char** argv) {
     ::alarm(static_cast<unsigned>(number(o, "timeout")));
     const std::string& out = o.given.at("out");
     const std::string& ready = o.given.at("ready");
-    if (!out.empty()) g_events = std::fopen(out.c_str(), "a");
+    if (!out.empty())
+        g_events = std::fopen(out.c_str(), "a");
     const int listener = listen_on_loopback(number(o, "port"));
     FILE* ready_file = ready.empty() ? nullptr : std::fopen(ready.c_str(), "w");
     if (g_events == nullptr || listener < 0 || (ready_file == nullptr && !ready.empty())) {
         std::perror("core_sim");
         return 1;
     }
-    if (ready_file != nullptr) std::fclose(ready_file);
+    if (ready_file != nullptr)
+        std::fclose(ready_file);
     const unsigned long connections = number(o, "connections");
     for (unsigned long served = 0; served < connections; ++served) {
         int connection = ::accept(listener, nullptr, nullptr);
-        while (connection < 0 && errno == ECONNABORTED) connection = ::accept(listener, nullptr, nullptr);
+        while (connection < 0 && errno == ECONNABORTED)
+            connection = ::accept(listener, nullptr, nullptr);
         if (connection < 0) {
             std::perror("core_sim: accept");
             return 1;
