@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "log/log.h"
+#include <tessra/log/log.h>
 
 namespace {
 

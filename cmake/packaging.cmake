@@ -32,13 +32,9 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/TessraLogConfigVersion.cm
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/TessraLogConfig.cmake ${PROJECT_BINARY_DIR}/TessraLogConfigVersion.cmake
         DESTINATION ${CUE_CMAKE_PACKAGE_DIR})
 
-# The pkg-config file, with the prefix relative to its own folder and the
-# log target's compile definitions.
+# The pkg-config file, with the prefix relative to its own folder.
 file(RELATIVE_PATH CUE_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 string(REGEX REPLACE "/$" "" CUE_PC_TO_PREFIX "${CUE_PC_TO_PREFIX}")
-get_target_property(CUE_PC_DEFINITIONS log INTERFACE_COMPILE_DEFINITIONS)
-list(TRANSFORM CUE_PC_DEFINITIONS PREPEND -D)
-list(JOIN CUE_PC_DEFINITIONS " " CUE_PC_DEFINITIONS)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tessra-log.pc.in ${PROJECT_BINARY_DIR}/tessra-log.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tessra-log.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 

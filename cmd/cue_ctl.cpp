@@ -9,7 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "log/log.h"
+#include <tessra/log/log.h>
 
 
 namespace {

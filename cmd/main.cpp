@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cue_ctl.h"
-#include "log/log.h"
+#include <tessra/log/log.h>
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "log/log.h"  // with <pthread.h>, <stdint.h>, <time.h> and <string>
+#include <tessra/log/log.h>  // with <pthread.h>, <stdint.h> and <string>
 
 // Traps, so that libFuzzer keeps the input as a crash artifact.
 #define FUZZ_CHECK(condition) \

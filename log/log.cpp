@@ -1,6 +1,15 @@
 #include "log.h"
 
 #include <string.h>
+#include <sys/types.h>
+#include <time.h>
+
+// Record dates past January 2038 and log files past 2 GiB need both types at
+// 64 bits, also on the 32-bit unit: the library's own build sets
+// _TIME_BITS=64 and _FILE_OFFSET_BITS=64. No public type uses either, so an
+// application builds with whatever flags it has.
+static_assert(sizeof(time_t) >= 8, "build the library with -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64");
+static_assert(sizeof(off_t) >= 8, "build the library with -D_FILE_OFFSET_BITS=64");
 
 Log* Log::Instance = nullptr;
 

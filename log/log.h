@@ -1,24 +1,16 @@
-#ifndef LOG_LOG_H
-#define LOG_LOG_H
+#ifndef TESSRA_LOG_LOG_H
+#define TESSRA_LOG_LOG_H
 
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdint.h>
-#include <sys/types.h>
-#include <time.h>
 
 #include <atomic>
 #include <string>
 
-#include "mutex/mutex.h"
+#include <tessra/mutex/mutex.h>
 
-#define LOG_PRINTF(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))
-
-// Record dates past January 2038 and log files past 2 GiB need both types at
-// 64 bits; on a 32-bit target build with -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64
-// (the library's CMake package and pkg-config file pass them on).
-static_assert(sizeof(time_t) >= 8, "time_t must be 64 bits: build with -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64");
-static_assert(sizeof(off_t) >= 8, "off_t must be 64 bits: build with -D_FILE_OFFSET_BITS=64");
+#define TESSRA_PRINTF(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))
 
 // The process's one logger, reached through Log::GetLog. It writes
 // timestamped, level-tagged records to its log file (opened and closed per
@@ -53,10 +45,10 @@ public:
         MaxFileCount = maxFileCount;
     }
 
-    void Write(const char* format, eLevel level, const char* function, ...) LOG_PRINTF(2, 5);
+    void Write(const char* format, eLevel level, const char* function, ...) TESSRA_PRINTF(2, 5);
     // The record's message is the formatted text, a newline and a hex dump of data.
-    void Write(const char* format, unsigned char* data, unsigned int size, unsigned int bytesPerLine,
-               unsigned int indentation, eLevel level, const char* function, ...) LOG_PRINTF(2, 9);
+    void Write(const char* format, const unsigned char* data, unsigned int size, unsigned int bytesPerLine,
+               unsigned int indentation, eLevel level, const char* function, ...) TESSRA_PRINTF(2, 9);
 
     static std::string ConvertByteArrayToString(const unsigned char* data, unsigned int size, int bytesPerLine,
                                                 unsigned int indentation);
@@ -79,9 +71,9 @@ public:
     int32_t GetRemotePort() const { return RemotePort; }
 
 private:
-    void WriteV(const char* format, eLevel level, const char* function, va_list args) LOG_PRINTF(2, 0);
-    void WriteLocal(eLevel level, const char* format, const char* function, va_list args) LOG_PRINTF(3, 0);
-    void SendRemote(const char* header, const char* format, va_list args) LOG_PRINTF(3, 0);
+    void WriteV(const char* format, eLevel level, const char* function, va_list args) TESSRA_PRINTF(2, 0);
+    void WriteLocal(eLevel level, const char* format, const char* function, va_list args) TESSRA_PRINTF(3, 0);
+    void SendRemote(const char* header, const char* format, va_list args) TESSRA_PRINTF(3, 0);
     void RotateLogFile();
     void InsertHeader();
 
@@ -101,7 +93,7 @@ private:
     const std::string ConfFilePath;
     pthread_t ActivationThread;
     bool ThreadStarted;
-    bool StopThread GUARDED_BY(LogMutex);
+    bool StopThread TESSRA_GUARDED_BY(LogMutex);
     long MaxFileSizeMb;
     int MaxFileCount;
 };

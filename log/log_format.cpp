@@ -53,7 +53,7 @@ void Log::Write(const char* format, eLevel level, const char* function, ...)
     va_end(args);
 }
 
-void Log::Write(const char* format, unsigned char* data, unsigned int size, unsigned int bytesPerLine,
+void Log::Write(const char* format, const unsigned char* data, unsigned int size, unsigned int bytesPerLine,
                 unsigned int indentation, eLevel level, const char* function, ...)
 {
     if (level > Level.load(std::memory_order_relaxed))

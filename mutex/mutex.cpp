@@ -1,6 +1,6 @@
 #include "mutex.h"
 
-#include "log/log.h"
+#include <tessra/log/log.h>
 
 Mutex::Mutex(bool recursive, Log* traceLog) : TraceLog(traceLog)
 {
@@ -15,7 +15,7 @@ Mutex::~Mutex()
 }
 
 // The analysis cannot see that pthread_mutex_lock takes this capability.
-int Mutex::Lock() NO_THREAD_SAFETY_ANALYSIS
+int Mutex::Lock() TESSRA_NO_THREAD_SAFETY_ANALYSIS
 {
     // Traced before the lock is taken, so the trace is not serialised by it.
     if (TraceLog != nullptr)
@@ -23,7 +23,7 @@ int Mutex::Lock() NO_THREAD_SAFETY_ANALYSIS
     return pthread_mutex_lock(&MutexHandle);
 }
 
-int Mutex::Unlock() NO_THREAD_SAFETY_ANALYSIS
+int Mutex::Unlock() TESSRA_NO_THREAD_SAFETY_ANALYSIS
 {
     // Traced while still held.
     if (TraceLog != nullptr)

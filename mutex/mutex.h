@@ -1,5 +1,5 @@
-#ifndef MUTEX_MUTEX_H
-#define MUTEX_MUTEX_H
+#ifndef TESSRA_MUTEX_MUTEX_H
+#define TESSRA_MUTEX_MUTEX_H
 
 #include <pthread.h>
 
@@ -10,8 +10,9 @@ class Log;
 // One POSIX mutex, recursive or error-checking, chosen at construction.
 // With a trace log, every Lock and Unlock first writes a DBG record through
 // it. Lock and Unlock may be called from any thread; results are the POSIX
-// error numbers, unchanged.
-class CAPABILITY("mutex") Mutex {
+// error numbers, unchanged. lock and unlock make it a standard lockable, for
+// std::lock_guard and std::unique_lock.
+class TESSRA_CAPABILITY("mutex") Mutex {
 public:
     Mutex(bool recursive, Log* traceLog);
     ~Mutex();
@@ -19,8 +20,10 @@ public:
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
-    int Lock() ACQUIRE();
-    int Unlock() RELEASE();
+    int Lock() TESSRA_ACQUIRE();
+    int Unlock() TESSRA_RELEASE();
+    void lock() TESSRA_ACQUIRE() { Lock(); }
+    void unlock() TESSRA_RELEASE() { Unlock(); }
 
     // The owner waits on a condition variable with this handle.
     pthread_mutex_t* Handle() { return &MutexHandle; }

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "log/record_header.h"
+#include <tessra/log/record_header.h>
 #include "support.h"
 
 namespace {

@@ -3,11 +3,11 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 
-#include "mutex/mutex.h"
+#include <tessra/mutex/mutex.h>
 #include "support.h"
 
 // The relocks break the lock discipline on purpose.
-TEST(MutexKinds, RecursiveTakesARelockErrorCheckingRefusesIt) NO_THREAD_SAFETY_ANALYSIS
+TEST(MutexKinds, RecursiveTakesARelockErrorCheckingRefusesIt) TESSRA_NO_THREAD_SAFETY_ANALYSIS
 {
     Mutex recursive(true, nullptr);
     EXPECT_EQ(recursive.Lock(), 0);

@@ -16,7 +16,7 @@
 #include <sstream>
 #include <string>
 
-#include "log/log.h"
+#include <tessra/log/log.h>
 
 constexpr char HeaderBlock[] =
     "\n"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "log/log.h"
+#include <tessra/log/log.h>
 
 int main(int argc, char** argv)
 {

@@ -1,6 +1,6 @@
 // Creates the log and writes its first record from a static constructor:
 // linked before the library, it runs before any of the library's own.
-#include "log/log.h"
+#include <tessra/log/log.h>
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Writes a record after early.cpp's, under the Mutex of the same library.
-#include "log/log.h"
-#include "mutex/mutex.h"
+#include <tessra/log/log.h>
+#include <tessra/mutex/mutex.h>
 
 int main()
 {
