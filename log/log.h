@@ -18,11 +18,14 @@
 //
 // It owns its Mutex, its condition variable, the remote socket and the
 // activation thread, which re-reads the configuration file about every five
-// seconds. That thread changes Level, LogMode, RemoteIp, RemotePort, Socket
-// and Connected; the words read by writers on other threads are atomics, and
-// Connected is published after Socket (release/acquire). Records may be
-// written from any thread and any number of processes: each rotation of a
-// file happens once, and a fresh file always starts with the header block.
+// seconds and changes Level, LogMode, RemoteIp, RemotePort, Socket and
+// Connected. The first GetLog and Destroy take no lock: make them while no
+// other thread uses the library. Write and the setters may be called from
+// any thread: every setting a writer reads is an atomic, and Connected is
+// published after Socket (release/acquire). Records may be written from any
+// number of threads and processes: each rotation of a file happens once, a
+// fresh file always starts with the header block, and a rotation cut short
+// is finished by the next one.
 class Log {
 public:
     enum eLevel : int32_t { NONE = 0, MAJOR = 1, WARN = 2, INFO = 3, DBG = 4, MORE_DBG = 5 };
@@ -38,11 +41,11 @@ public:
     Log(const Log&) = delete;
     Log& operator=(const Log&) = delete;
 
-    void SetDisplayMethod(bool display) { DisplayMethod = display; }
+    void SetDisplayMethod(bool display) { DisplayMethod.store(display, std::memory_order_relaxed); }
     void SetLogRotationConfig(long maxFileSizeMb, int maxFileCount)
     {
-        MaxFileSizeMb = maxFileSizeMb;
-        MaxFileCount = maxFileCount;
+        MaxFileSizeMb.store(maxFileSizeMb, std::memory_order_relaxed);
+        MaxFileCount.store(maxFileCount, std::memory_order_relaxed);
     }
 
     void Write(const char* format, eLevel level, const char* function, ...) TESSRA_PRINTF(2, 5);
@@ -82,7 +85,7 @@ private:
     Mutex LogMutex;
     pthread_cond_t WakeCond;
     std::atomic<eLevel> Level;
-    bool DisplayMethod;
+    std::atomic<bool> DisplayMethod;
     std::atomic<int32_t> LogMode;
     std::string RemoteIp;
     int32_t RemotePort;
@@ -94,8 +97,8 @@ private:
     pthread_t ActivationThread;
     bool ThreadStarted;
     bool StopThread TESSRA_GUARDED_BY(LogMutex);
-    long MaxFileSizeMb;
-    int MaxFileCount;
+    std::atomic<long> MaxFileSizeMb;
+    std::atomic<int> MaxFileCount;
 };
 
 // Level names as written in records, indexed by Log::eLevel.

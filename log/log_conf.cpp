@@ -8,9 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <string_view>
 
 #include "log.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -19,19 +22,14 @@ constexpr const char* LevelWords[] = {"NONE", "MAJOR", "WARNING", "INFO", "DEBUG
 constexpr int MaxCommentLines = 20;
 constexpr int MaxLinkHops = 8;  // as a loop of links would go on for ever
 
-bool StartsWith(const std::string& line, const std::string& prefix)
-{
-    return line.compare(0, prefix.size(), prefix) == 0;
-}
-
 // The text after the last "=", or the whole line without one.
-std::string ValueOf(const std::string& line)
+std::string_view ValueOf(std::string_view line)
 {
     const size_t equals = line.rfind('=');
-    return equals == std::string::npos ? line : line.substr(equals + 1);
+    return equals == std::string_view::npos ? line : line.substr(equals + 1);
 }
 
-Log::eLevel LevelFromWord(const std::string& word)
+Log::eLevel LevelFromWord(std::string_view word)
 {
     for (int level = Log::NONE; level <= Log::MORE_DBG; ++level)
         if (word == LevelWords[level])
@@ -39,46 +37,53 @@ Log::eLevel LevelFromWord(const std::string& word)
     return Log::NONE;
 }
 
-// strtol in base 10, saturated to 32 bits as on the unit, whose long is 32 bits.
-int32_t PortFromText(const std::string& text)
+// strtol in base 10, saturated to 32 bits as on the unit, whose long is 32
+// bits. The text runs to the end of the line, where the reader put a zero.
+int32_t PortFromText(const char* text)
 {
-    const long port = strtol(text.c_str(), nullptr, 10);
+    const long port = strtol(text, nullptr, 10);
     return port > INT32_MAX ? INT32_MAX : port < INT32_MIN ? INT32_MIN : static_cast<int32_t>(port);
 }
 
 // Reads the file line by line as getline does: up to each "\n", the last
-// line without one. Opened non-blocking so that a FIFO at the path cannot
-// hold the reader, and cut off after MaxConfBytes so that a device or an
-// endless file there cannot exhaust memory.
+// line without one. A line keeps its first MaxLineLength bytes and the rest
+// is read past, so that no line costs more memory than that whatever the
+// file holds. Opened non-blocking so that a FIFO at the path cannot hold
+// the reader, and cut off after MaxConfBytes so that a device or an endless
+// file there cannot hold it either.
 class ConfReader {
 public:
-    explicit ConfReader(const std::string& path) : Fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
-    ~ConfReader()
-    {
-        if (Fd >= 0)
-            close(Fd);
-    }
-    ConfReader(const ConfReader&) = delete;
-    ConfReader& operator=(const ConfReader&) = delete;
+    static constexpr size_t MaxLineLength = 8192;
 
-    bool IsOpen() const { return Fd >= 0; }
+    explicit ConfReader(const std::string& path) : File(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
 
-    // False at the end of the file or at a read error.
-    bool NextLine(std::string& line)
+    bool IsOpen() const { return File.IsOpen(); }
+
+    // False at the end of the file or at a read error. whole is false for a
+    // line longer than MaxLineLength; line then holds its beginning.
+    bool NextLine(std::string_view& line, bool& whole)
     {
-        line.clear();
+        size_t length = 0;
+        size_t total = 0;
         bool any = false;
         for (;;) {
             if (Next == End && !Fill())
-                return any;
+                break;
             any = true;
             const char* newline = static_cast<const char*>(memchr(Buffer + Next, '\n', End - Next));
             const size_t stop = newline != nullptr ? static_cast<size_t>(newline - Buffer) : End;
-            line.append(Buffer + Next, stop - Next);
+            const size_t kept = std::min(stop - Next, MaxLineLength - length);
+            memcpy(Line + length, Buffer + Next, kept);
+            length += kept;
+            total += stop - Next;
             Next = newline != nullptr ? stop + 1 : stop;
             if (newline != nullptr)
-                return true;
+                break;
         }
+        Line[length] = '\0';
+        line = std::string_view(Line, length);
+        whole = total == length;
+        return any;
     }
 
 private:
@@ -90,7 +95,7 @@ private:
             return false;
         ssize_t count;
         do
-            count = read(Fd, Buffer, sizeof Buffer);
+            count = read(File.Get(), Buffer, sizeof Buffer);
         while (count < 0 && errno == EINTR);
         if (count <= 0)
             return false;
@@ -100,11 +105,12 @@ private:
         return true;
     }
 
-    const int Fd;
+    const Descriptor File;
     char Buffer[4096];
     size_t Next = 0;
     size_t End = 0;
     size_t Total = 0;
+    char Line[MaxLineLength + 1];
 };
 
 // Where the default file goes: the path itself or, when the path is a
@@ -132,27 +138,17 @@ std::string FolderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool WriteAndSync(int fd, const std::string& text)
-{
-    return write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
-}
-
 // An unnamed file in the folder, written, synced and then linked in: a
 // crash leaves nothing behind, and a file that appeared meanwhile stays.
 // False where the file system (or a missing /proc) does not allow it.
 bool LinkUnnamedFile(const std::string& folder, const std::string& target, const std::string& text)
 {
 #ifdef O_TMPFILE
-    const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0)
+    const Descriptor file(open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (!file.IsOpen() || !WriteWhole(file, text, true))
         return false;
-    bool placed = false;
-    if (WriteAndSync(fd, text)) {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        placed = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0 || errno == EEXIST;
-    }
-    close(fd);
-    return placed;
+    const std::string self = "/proc/self/fd/" + std::to_string(file.Get());
+    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0 || errno == EEXIST;
 #else
     (void)folder;
     (void)target;
@@ -162,49 +158,48 @@ bool LinkUnnamedFile(const std::string& folder, const std::string& target, const
 }
 
 // Elsewhere a temporary under a fixed name, so that crashes leave at most
-// this one file, which the next start reuses. Its lock keeps two processes
-// from writing it at once; one that finds it already linked in (a crash
-// between the link and the unlink) only removes the name.
+// this one file, which the next start reuses. It is never followed: a link
+// planted there is left alone. Its lock keeps two processes from writing it
+// at once; one that finds it already linked in (a crash between the link
+// and the unlink) only removes the name.
 void LinkTemporaryFile(const std::string& target, const std::string& text)
 {
     const std::string temporary = target + ".new";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
+    const Descriptor file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (!file.IsOpen())
         return;
     struct stat opened;
     struct stat named;
-    const bool ours = !(flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) && fstat(fd, &opened) == 0 &&
-                      stat(temporary.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
-                      opened.st_ino == named.st_ino;
-    if (ours) {
-        if (opened.st_nlink == 1 && ftruncate(fd, 0) == 0 && WriteAndSync(fd, text))
-            link(temporary.c_str(), target.c_str());
-        unlink(temporary.c_str());
-    }
-    close(fd);
+    const bool ours = !(flock(file.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) &&
+                      fstat(file.Get(), &opened) == 0 && lstat(temporary.c_str(), &named) == 0 &&
+                      IsSameFile(opened, named);
+    if (!ours)
+        return;
+    if (S_ISREG(opened.st_mode) && opened.st_nlink == 1 && ftruncate(file.Get(), 0) == 0 &&
+        WriteWhole(file, text, true))
+        link(temporary.c_str(), target.c_str());
+    unlink(temporary.c_str());
 }
 
 void SyncFolder(const std::string& folder)
 {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    fsync(fd);
-    close(fd);
+    const Descriptor file(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (file.IsOpen())
+        fsync(file.Get());
 }
 
 }  // namespace
 
 bool Log::ParseLogConfFile()
 {
-    const std::string appKey = AppName + "=";
     ConfReader file(ConfFilePath);
     if (!file.IsOpen())
         return false;
 
     int comments = 0;
-    std::string line;
-    while (file.NextLine(line)) {
+    std::string_view line;
+    bool whole;
+    while (file.NextLine(line, whole)) {
         if (comments >= MaxCommentLines)
             break;
         if (line.empty())
@@ -213,16 +208,20 @@ bool Log::ParseLogConfFile()
             ++comments;
             continue;
         }
-        const std::string value = ValueOf(line);
-        if (StartsWith(line, appKey)) {
+        // A line too long to keep whole sets nothing: its value is unknown.
+        if (!whole)
+            continue;
+        const std::string_view value = ValueOf(line);
+        if (line.size() > AppName.size() && line.compare(0, AppName.size(), AppName) == 0 &&
+            line[AppName.size()] == '=') {
             Level = LevelFromWord(value);
-        } else if (StartsWith(line, "MODE")) {
+        } else if (line.compare(0, 4, "MODE") == 0) {
             LogMode = value == "REMOTE" ? 1 : 0;
-        } else if (StartsWith(line, "REMOTE_HOST")) {
+        } else if (line.compare(0, 11, "REMOTE_HOST") == 0) {
             // "IpAddress:Port"; a value without a port gives port 0.
             const size_t colon = value.find(':');
-            RemoteIp = value.substr(0, colon);
-            RemotePort = colon == std::string::npos ? 0 : PortFromText(value.substr(colon + 1));
+            RemoteIp.assign(value.substr(0, colon));
+            RemotePort = colon == std::string_view::npos ? 0 : PortFromText(value.data() + colon + 1);
         }
     }
     return true;

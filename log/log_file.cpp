@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "log.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -18,46 +19,26 @@ constexpr char HeaderBlock[] =
     "YYYY/MM/DD HH:MM:SS.mmm THREADID LEVEL LOG MESSAGE                            \n"
     "----------------------- -------- ----- ---------------------------------------\n";
 
-// Descriptor of the log file, open for one record; closed when it goes.
+// The log file, open for appending one record; diagnosed when it cannot be.
 class AppendFile {
 public:
     explicit AppendFile(const std::string& path)
-        : Fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666))
+        : File(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666))
     {
-        if (Fd < 0)
+        if (!File.IsOpen())
             fprintf(stderr, "Failed to open log file: %s\n", path.c_str());
     }
-    ~AppendFile()
-    {
-        if (Fd >= 0)
-            close(Fd);
-    }
-    AppendFile(const AppendFile&) = delete;
-    AppendFile& operator=(const AppendFile&) = delete;
 
-    bool IsOpen() const { return Fd >= 0; }
-    void Write(const struct iovec* parts, int count) const { (void)!writev(Fd, parts, count); }
+    bool IsOpen() const { return File.IsOpen(); }
+    void Write(const struct iovec* parts, int count) const { (void)!writev(File.Get(), parts, count); }
 
 private:
-    const int Fd;
+    const Descriptor File;
 };
 
 struct iovec Part(const char* text, size_t length)
 {
     return {const_cast<char*>(text), length};
-}
-
-bool IsSameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// True when both names exist and name one file.
-bool AreLinked(const std::string& a, const std::string& b)
-{
-    struct stat first;
-    struct stat second;
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && IsSameFile(first, second);
 }
 
 // Several writers, threads or processes, may find the same file over the
@@ -70,41 +51,36 @@ bool AreLinked(const std::string& a, const std::string& b)
 class RotationLock {
 public:
     RotationLock(const std::string& path, const struct stat& measured)
-        : Fd(open(path.c_str(), O_WRONLY | O_CLOEXEC)), Held(false)
+        : File(open(path.c_str(), O_WRONLY | O_CLOEXEC)), Held(false)
     {
         struct stat status;
-        if (Fd < 0 || fstat(Fd, &status) != 0 || !IsSameFile(status, measured))
+        if (!File.IsOpen() || fstat(File.Get(), &status) != 0 || !IsSameFile(status, measured))
             return;
-        if (flock(Fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        if (flock(File.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
             return;
         Held = stat(path.c_str(), &status) == 0 && IsSameFile(status, measured);
     }
-    ~RotationLock()
-    {
-        if (Fd >= 0)
-            close(Fd);  // and with it the lock
-    }
-    RotationLock(const RotationLock&) = delete;
-    RotationLock& operator=(const RotationLock&) = delete;
 
     bool IsHeld() const { return Held; }
 
 private:
-    const int Fd;
+    const Descriptor File;  // its close releases the lock
     bool Held;
 };
 
-// Creates or truncates the file at path to hold just the header block.
-bool WriteHeaderFile(const std::string& path)
+bool Exists(const std::string& path)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    const bool written = write(fd, HeaderBlock, sizeof HeaderBlock - 1) == static_cast<ssize_t>(sizeof HeaderBlock - 1);
-    if (close(fd) == 0 && written)
-        return true;
-    unlink(path.c_str());
-    return false;
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0;
+}
+
+// The lowest of files 1..count that is missing, or 0 when none is.
+int FirstGap(const std::string& base, int count)
+{
+    for (int i = 1; i <= count; ++i)
+        if (!Exists(base + std::to_string(i)))
+            return i;
+    return 0;
 }
 
 }  // namespace
@@ -128,7 +104,7 @@ void Log::WriteLocal(eLevel level, const char* format, const char* function, va_
         struct iovec parts[7];
         int count = 0;
         parts[count++] = Part(header, headerLength);
-        if (DisplayMethod) {
+        if (DisplayMethod.load(std::memory_order_relaxed)) {
             parts[count++] = Part("[", 1);
             parts[count++] = Part(function, strlen(function));
             parts[count++] = Part("] \n", 3);
@@ -143,7 +119,8 @@ void Log::WriteLocal(eLevel level, const char* format, const char* function, va_
     if (stat(LogFilePath.c_str(), &status) != 0)
         return;
     // The limit as a 32-bit signed value, as on the unit; the size whole.
-    const int32_t limit = static_cast<int32_t>(static_cast<uint32_t>(MaxFileSizeMb) << 20);
+    const int32_t limit =
+        static_cast<int32_t>(static_cast<uint32_t>(MaxFileSizeMb.load(std::memory_order_relaxed)) << 20);
     if (status.st_size <= limit)
         return;
     const RotationLock lock(LogFilePath, status);
@@ -154,37 +131,45 @@ void Log::WriteLocal(eLevel level, const char* format, const char* function, va_
 // MaxFileCount 2: remove log.2, log.1 -> log.2, log -> log.1, new log with the header.
 void Log::RotateLogFile()
 {
+    const int count = MaxFileCount.load(std::memory_order_relaxed);
     const std::string base = LogFilePath + ".";
-    if (MaxFileCount < 1) {
-        remove((base + std::to_string(MaxFileCount)).c_str());
+    if (count < 1) {
+        remove((base + std::to_string(count)).c_str());
         InsertHeader();
         return;
     }
     // The log keeps its name until a file holding the header block replaces
     // it in one step, so a writer never finds the name missing and starts a
-    // file without the header. That file, log.new, is written first: a
-    // rotation cut short leaves it behind, and when file 1 is then missing or
-    // the log itself, the shift is done and must not run twice (it would
-    // drop the file it moved); this rotation finishes that one.
+    // file without the header. That file, log.new, is made first, so a
+    // rotation cut short leaves it behind. The next rotation then finishes
+    // that one from what the files show: file 1 already the log means the
+    // shift is done; otherwise the shift goes on into the lowest gap, where
+    // it stopped, and removes the oldest file only when there is none.
     const std::string first = base + "1";
     const std::string fresh = LogFilePath + ".new";
+    const bool resumed = Exists(fresh);
     const bool withHeader = Level.load(std::memory_order_relaxed) != NONE;
-    const bool shifted = withHeader && access(fresh.c_str(), F_OK) == 0 &&
-                         (access(first.c_str(), F_OK) != 0 || AreLinked(first, LogFilePath));
-    const bool prepared = withHeader && WriteHeaderFile(fresh);
-    if (!shifted) {
-        remove((base + std::to_string(MaxFileCount)).c_str());
-        for (int i = MaxFileCount; i >= 2; --i)
+    const bool prepared = CreateWhole(fresh, withHeader ? HeaderBlock : "", false);
+    if (!(resumed && AreLinked(first, LogFilePath))) {
+        int gap = resumed ? FirstGap(base, count) : 0;
+        if (gap == 0) {
+            remove((base + std::to_string(count)).c_str());
+            gap = count;
+        }
+        for (int i = gap; i >= 2; --i)
             rename((base + std::to_string(i - 1)).c_str(), (base + std::to_string(i)).c_str());
     }
-    if (prepared) {
-        if (link(LogFilePath.c_str(), first.c_str()) == 0 || AreLinked(first, LogFilePath)) {
-            if (rename(fresh.c_str(), LogFilePath.c_str()) == 0)
-                return;
-            unlink(first.c_str());
+    if (prepared && (link(LogFilePath.c_str(), first.c_str()) == 0 || AreLinked(first, LogFilePath))) {
+        if (withHeader && rename(fresh.c_str(), LogFilePath.c_str()) == 0)
+            return;
+        // At NONE no new log is made: the name goes, and the next record starts a file.
+        if (!withHeader && unlink(LogFilePath.c_str()) == 0) {
+            unlink(fresh.c_str());
+            return;
         }
-        unlink(fresh.c_str());
+        unlink(first.c_str());
     }
+    unlink(fresh.c_str());
     rename(LogFilePath.c_str(), first.c_str());
     InsertHeader();
 }

@@ -47,6 +47,7 @@ TEST_F(ConfFile, EachLineKindSetsItsFieldsByTheFileRules)
         {comments + "cue_ctl=INFO\n" + comments + "#c\n#c\n#c\n#c\nMODE=LOCAL", Log::INFO, 1, "9.9.9.9", 9},  // ends at the 21st
         {comments + comments + "#c\n#c\n#c\n\n\n" + "cue_ctl=DEBUG", Log::DBG, 1, "9.9.9.9", 9},  // empty lines don't count
         {std::string(10000, '#') + "\ncue_ctl=" + std::string(5000, 'x') + "=DEBUG\nMODE=LOCAL", Log::DBG, 0, "9.9.9.9", 9},
+        {"cue_ctl=" + std::string(8184, 'x') + "=DEBUG\nMODE=LOCAL", Log::MAJOR, 0, "9.9.9.9", 9},  // not kept whole
         {"# only\n\n#comments", Log::MAJOR, 1, "9.9.9.9", 9},
     };
     for (const Case& c : cases) {

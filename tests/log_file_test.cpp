@@ -188,3 +188,18 @@ TEST(ByteDump, FillsTheLastLineClampsItsWidthAndRefusesMoreThan1024Bytes)
     EXPECT_EQ(dump(1025, 10, 4), "[ TO MANY DATA TO BE DISPLAYED (Size=1025) ]");
     EXPECT_EQ(dump(0x80000000u, 10, 4), "[ TO MANY DATA TO BE DISPLAYED (Size=2147483648) ]");
 }
+
+TEST_F(LogFile, ALinkPlantedUnderTheFreshLogsNameIsNeverWrittenThrough)
+{
+    auto log = Open("cue_ctl=DEBUG\n");
+    log->SetLogRotationConfig(1, 2);
+    WriteFile(Dir + "/victim", "untouched");
+    ASSERT_EQ(symlink((Dir + "/victim").c_str(), (LogPath + ".new").c_str()), 0);
+    WriteFile(LogPath, std::string(1 << 20, 'x'));
+    log->Write("rotates", Log::DBG, Function);
+    EXPECT_EQ(ReadFile(Dir + "/victim"), "untouched");
+    EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
+    struct stat status;
+    ASSERT_EQ(lstat(LogPath.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+}

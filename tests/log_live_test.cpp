@@ -153,3 +153,52 @@ TEST_F(LiveLog, DestroyNeverWaitsOutAPeriod)
         ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "cycle " << cycle;
     }
 }
+
+TEST_F(LiveLog, ThreadsWriteWhileAnotherChangesLevelAndRotationAndEveryFileStaysInOrder)
+{
+    auto log = Open("cue_ctl=DEBUG\n");
+    std::atomic<bool> writing(true);
+    std::thread settings([&] {
+        for (int round = 0; writing; ++round) {
+            log->SetLogRotationConfig(0, 1 + round % 4);  // 0 MiB: every record rotates
+            log->SetDisplayMethod(round % 2 == 0);
+            WriteFile(ConfPath + ".next", round % 2 == 0 ? "cue_ctl=INFO\n" : "cue_ctl=DEBUG\n");
+            rename((ConfPath + ".next").c_str(), ConfPath.c_str());
+            log->ParseLogConfFile();
+        }
+    });
+    std::vector<std::thread> writers;
+    for (int writer = 0; writer < 4; ++writer)
+        writers.emplace_back([&, writer] {
+            for (int seq = 0; seq < 200; ++seq)
+                log->Write("%d-%d", Log::INFO, Function, writer, seq);
+        });
+    for (std::thread& thread : writers)
+        thread.join();
+    writing = false;
+    settings.join();
+    log.reset();
+
+    // Oldest file first, every line whole, each writer's records in the order written.
+    const std::string header = R"(\d{4}/\S+ \S+ +\d+  INFO  )";
+    const std::regex line("|YYYY.*|-{23} .*|" + header + R"(\[bool Cue_Ctl::ProcessStop\(\)\] |(?:)" + header +
+                          R"(| +)(\d)-(\d+))");
+    int last[4] = {-1, -1, -1, -1};
+    for (const std::string suffix : {".4", ".3", ".2", ".1", ""}) {
+        if (!Exists(LogPath + suffix))
+            continue;
+        std::istringstream lines(ReadFile(LogPath + suffix));
+        EXPECT_EQ(lines.str().substr(0, sizeof HeaderBlock - 1), HeaderBlock) << suffix;
+        std::smatch match;
+        for (std::string text; std::getline(lines, text);) {
+            ASSERT_TRUE(std::regex_match(text, match, line)) << suffix << ": " << text;
+            if (match[2].matched) {
+                int& seq = last[std::stoi(match[1])];
+                EXPECT_LT(seq, std::stoi(match[2])) << suffix << ": " << text;
+                seq = std::stoi(match[2]);
+            }
+        }
+    }
+    EXPECT_FALSE(Exists(LogPath + ".5"));
+    EXPECT_FALSE(Exists(LogPath + ".new"));
+}
