@@ -68,6 +68,15 @@ private:
     bool Held;
 };
 
+// File 1 becomes the log, which keeps its name meanwhile. A file 1 that the
+// shift could not move is replaced, as a rename onto it would.
+bool LinkAsFirst(const std::string& log, const std::string& first)
+{
+    if (link(log.c_str(), first.c_str()) == 0 || AreLinked(first, log))
+        return true;
+    return unlink(first.c_str()) == 0 && link(log.c_str(), first.c_str()) == 0;
+}
+
 bool Exists(const std::string& path)
 {
     struct stat status;
@@ -159,7 +168,7 @@ void Log::RotateLogFile()
         for (int i = gap; i >= 2; --i)
             rename((base + std::to_string(i - 1)).c_str(), (base + std::to_string(i)).c_str());
     }
-    if (prepared && (link(LogFilePath.c_str(), first.c_str()) == 0 || AreLinked(first, LogFilePath))) {
+    if (prepared && LinkAsFirst(LogFilePath, first)) {
         if (withHeader && rename(fresh.c_str(), LogFilePath.c_str()) == 0)
             return;
         // At NONE no new log is made: the name goes, and the next record starts a file.
