@@ -31,7 +31,8 @@ await_port 5140
 # Inside the jail: a bridge with the server's address, and per unit a network
 # namespace joined to it by a veth pair. Each unit waits for its line on a FIFO
 # that this script holds open, so that all start at once; each is the writer,
-# exec'd, so its pid is the unit's.
+# exec'd, so its pid is the unit's. nsenter, not `ip -n` or `ip netns exec`:
+# those remount / and /sys, which the jail's chroot does not allow.
 FLEET = r"""
 set -e
 address() {{ echo 198.18.$(($1 / 200 + 1)).$(($1 % 200 + 1)); }}
@@ -53,8 +54,8 @@ mkfifo /tmp/go
 exec 3<>/tmp/go
 pids=()
 for i in $(seq 0 $(({units} - 1))); do
-    nsenter --net=/run/netns/u$i bash -c 'read -r go </tmp/go; exec "$@"' unit {writer} /tmp/u$i/w.log /tmp/u$i/log.conf 1 {records} {period_us} 1 1 \
-        2>/tmp/u$i/err &
+    nsenter --net=/run/netns/u$i bash -c 'read -r go </tmp/go; exec "$@"' unit \
+        {writer} /tmp/u$i/w.log /tmp/u$i/log.conf 1 {records} {period_us} 1 1 2>/tmp/u$i/err &
     pids+=($!)
     echo "$(address $i) $!" >>/tmp/units
 done
@@ -62,7 +63,7 @@ printf 'go\n%.0s' $(seq {units}) >&3
 start=$(date +%s%N)
 wait "${{pids[@]}}"
 echo $(( ($(date +%s%N) - start) / 1000000 )) >/tmp/sent_ms
-# rsyslog writes asynchronously: wait until every line is in, for 10 s at most.
+# rsyslog writes asynchronously: wait until every line is in (1,000 looks at most).
 for _ in $(seq 1000); do
     [ "$(cat /var/log/tessra/remote/*.log | wc -l)" -ge $(({units} * {records})) ] && break
     sleep 0.01
