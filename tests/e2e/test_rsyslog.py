@@ -1,45 +1,134 @@
 #!/usr/bin/env python3
-"""A real rsyslogd, on the shipped input configuration, receives REMOTE records."""
+"""A real rsyslogd, on the shipped configuration, receives REMOTE records: from a
+fleet of units, each in its own network namespace, and from a run it leaves."""
 import os
+import re
 import shlex
 import shutil
+import subprocess
 
 import harness
-from test_core_link import STOP_DONE
 
-SHIPPED_CONF = os.path.join(harness.HERE, os.pardir, os.pardir, "tools", "rsyslog", "cue_ctl-remote.conf")
-RECEIVED = "var/log/tessra/remote.log"
+SHIPPED = os.path.join(harness.HERE, os.pardir, os.pardir, "tools", "rsyslog", "cue_ctl-remote.conf")
+# The library's load writer, beside cue_ctl in the same build tree.
+WRITER = os.path.join(os.path.dirname(harness.CUE_CTL), os.pardir, "tests", "reliability", "reliability_writer")
+UNITS = int(os.environ.get("FLEET_UNITS", "8"))
+RECORDS = 1000
+PERIOD_US = int(os.environ.get("FLEET_PERIOD_US", "1000"))
+# A test-only range (RFC 2544), on a bridge inside the jail's own network namespace.
+SERVER = "198.18.0.1"
+# The writer's message: "<pid>-<thread>-<seq> " and 40 + seq % 97 dots.
+WRITER_RECORD = re.compile(r"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} +\d+   DBG    (\d+)-0-(\d+) (\.*)$")
+
+SERVER_START = """
+printf %s {conf} >/tmp/rsyslog.conf
+rsyslogd -n -f /tmp/rsyslog.conf -i /tmp/rsyslogd.pid 2>/tmp/rsyslogd.err &
+rsyslogd=$!
+helpers+=($rsyslogd)
+await_port 5140
+"""
+
+# Inside the jail: a bridge with the server's address, and per unit a network
+# namespace joined to it by a veth pair. Each unit waits for its line on a FIFO
+# that this script holds open, so that all start at once; each is the writer,
+# exec'd, so its pid is the unit's. nsenter, not `ip -n` or `ip netns exec`:
+# those remount / and /sys, which the jail's chroot does not allow.
+FLEET = r"""
+set -e
+address() {{ echo 198.18.$(($1 / 200 + 1)).$(($1 % 200 + 1)); }}
+mkdir -p /run/netns
+ip link add br0 type bridge
+ip addr add {server}/16 dev br0
+ip link set br0 up
+{server_start}
+for i in $(seq 0 $(({units} - 1))); do
+    ip netns add u$i
+    ip link add h$i type veth peer name eth0 netns u$i
+    ip link set h$i master br0 up
+    nsenter --net=/run/netns/u$i ip addr add $(address $i)/16 dev eth0
+    nsenter --net=/run/netns/u$i ip link set eth0 up
+    mkdir /tmp/u$i
+    printf 'w=DEBUG\nMODE=REMOTE\nREMOTE_HOST={server}:5140\n' >/tmp/u$i/log.conf
+done
+mkfifo /tmp/go
+exec 3<>/tmp/go
+pids=()
+for i in $(seq 0 $(({units} - 1))); do
+    nsenter --net=/run/netns/u$i bash -c 'read -r go </tmp/go; exec "$@"' unit \
+        {writer} /tmp/u$i/w.log /tmp/u$i/log.conf 1 {records} {period_us} 1 1 2>/tmp/u$i/err &
+    pids+=($!)
+    echo "$(address $i) $!" >>/tmp/units
+done
+printf 'go\n%.0s' $(seq {units}) >&3
+start=$(date +%s%N)
+wait "${{pids[@]}}"
+echo $(( ($(date +%s%N) - start) / 1000000 )) >/tmp/sent_ms
+# rsyslog writes asynchronously: wait until every line is in (1,000 looks at most).
+for _ in $(seq 1000); do
+    [ "$(cat /var/log/tessra/remote/*.log | wc -l)" -ge $(({units} * {records})) ] && break
+    sleep 0.01
+done
+echo $(( ($(date +%s%N) - start) / 1000000 )) >/tmp/written_ms
+kill $rsyslogd
+wait $rsyslogd || true
+"""
+
+
+def server_start():
+    # The example runs unchanged, after one line that gives rsyslogd a work folder.
+    with open(SHIPPED) as shipped:
+        conf = 'global(workDirectory="/tmp")\n' + shipped.read()
+    return SERVER_START.format(conf=shlex.quote(conf))
 
 
 class Rsyslog(harness.TestCase):
-    def remote_run(self, core=(), after_start=""):
-        """cue_ctl -c STOP 1 logging to rsyslogd, which runs in the foreground as $rsyslogd
-        and stops with the run; after_start: shell lines run once it listens."""
+    def setUp(self):
         if not shutil.which("rsyslogd", path="/usr/sbin:/usr/bin"):
             raise RuntimeError("rsyslogd is not installed (scripts/install_deps)")
-        with open(SHIPPED_CONF) as shipped:
-            rsyslog_conf = 'global(workDirectory="/tmp")\n' + shipped.read()
-        start = (f"printf %s {shlex.quote(rsyslog_conf)} >/tmp/rsyslog.conf\n"
-                 "rsyslogd -n -f /tmp/rsyslog.conf -i /tmp/rsyslogd.pid 2>/tmp/rsyslogd.err &\n"
-                 "rsyslogd=$!\n"
-                 "helpers+=($rsyslogd)\n"
-                 "await_port 5140\n")
-        return self.stop_run(conf=harness.DEBUG + "MODE=REMOTE\nREMOTE_HOST=127.0.0.1:5140\n", core=list(core),
-                             setup=start + after_start)
 
-    def test_every_record_of_a_run_arrives_in_order_one_per_line(self):
-        box = self.remote_run()
-        self.assertEqual(box.stderr, "")
-        self.assertEqual(box.read(RECEIVED).count("\n"), len(STOP_DONE), "one line per record, each ended")
-        # The wire puts two more spaces between header and message.
-        self.assertEqual(box.records(RECEIVED), [(level, "  " + message) for level, message in STOP_DONE])
+    def test_a_fleet_s_records_arrive_whole_in_order_each_unit_in_its_own_file(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root: network namespaces")
+        box = harness.Sandbox(self)
+        writer = os.path.realpath(WRITER)
+        box.binds.append(os.path.dirname(writer))
+        script = "helpers=()\nawait_port() { for _ in $(seq 500); do (exec 3<>\"/dev/tcp/127.0.0.1/$1\") 2>/dev/null " \
+                 "&& return 0; sleep 0.01; done; }\n" + FLEET.format(
+                     server=SERVER, server_start=server_start(), units=UNITS, records=RECORDS, period_us=PERIOD_US,
+                     writer=shlex.join(harness.PREFIX + [writer]))
+        binds = [arg for folder in box.binds for arg in ("--bind", folder)]
+        jail = subprocess.run([harness.JAIL, box.root] + binds + ["--", "/bin/bash", "-c", script],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=280)
+        self.assertEqual(jail.returncode, 0, jail.stdout)
+        units = dict(line.split() for line in box.read("tmp/units").splitlines())
+        self.assertEqual(len(units), UNITS)
+        errors = "".join(box.read(f"tmp/u{i}/err") for i in range(UNITS))
+        failed_sends = errors.count("\n")
+        files = sorted(os.listdir(box.path("var/log/tessra/remote")))
+        lines = {name[:-len(".log")]: box.read("var/log/tessra/remote/" + name).split("\n") for name in files}
+        print(f"fleet: {UNITS} units x {RECORDS} records: sent in {box.read('tmp/sent_ms').strip()} ms, "
+              f"all written by {box.read('tmp/written_ms').strip()} ms; {failed_sends} failed sends reported; "
+              f"{sum(len(found) - 1 for found in lines.values())} lines in {len(files)} files")
+        self.assertEqual(failed_sends, 0, errors[:1000])
+        self.assertEqual(sorted(lines), sorted(units), "one file per unit address")
+        for address, pid in units.items():
+            with self.subTest(unit=address):
+                self.assertEqual(lines[address][-1], "", "the last record is ended")
+                matches = [WRITER_RECORD.match(line) for line in lines[address][:-1]]
+                self.assertNotIn(None, matches, "every line a whole record")
+                self.assertEqual([match.groups() for match in matches],
+                                 [(pid, str(seq), "." * (40 + seq % 97)) for seq in range(RECORDS)],
+                                 "all of this unit's records, in order, none cut, and no other unit's")
 
     def test_a_server_that_goes_away_mid_run_costs_records_not_the_run(self):
         # A slow core spreads the records out; the server is killed once the first is in.
-        kill_after_first = f"(until [ -s /{RECEIVED} ]; do sleep 0.01; done; kill -KILL $rsyslogd) &\n"
-        box = self.remote_run(core=["--fault", "pieces", "--piece-delay-ms", "300"], after_start=kill_after_first)
+        received = "var/log/tessra/remote/127.0.0.1.log"
+        kill_after_first = f"(until [ -s /{received} ]; do sleep 0.01; done; kill -KILL $rsyslogd) &\n"
+        box = self.stop_run(conf=harness.DEBUG + "MODE=REMOTE\nREMOTE_HOST=127.0.0.1:5140\n",
+                            core=["--fault", "pieces", "--piece-delay-ms", "300"],
+                            setup=server_start() + kill_after_first)
         self.assertEqual(box.core, ["CONNECT", harness.STOP_FRAME, "CLOSED"])
-        self.assertEqual(len(box.read(RECEIVED).splitlines()), 1)
+        self.assertEqual(len(box.read(received).splitlines()), 1)
         self.assertIn("ERROR: send failed. Reason: ", box.stderr)
         self.assertEqual(box.read(harness.LOG), harness.HEADER_BLOCK)
 
