@@ -1,6 +1,7 @@
 #!/bin/sh
-# run_consumer.sh BUILD|ROOT [EMULATOR...], with CXX and TOOLCHAIN (the cross
-# toolchain file, or empty) in the environment.
+# run_consumer.sh BUILD|ROOT [EMULATOR...], with CXX, CXXFLAGS (a checking
+# build's sanitizer, which its instrumented library needs) and TOOLCHAIN (the
+# cross toolchain file, or empty) in the environment.
 # Stages BUILD's install as a DESTDIR tree (or takes ROOT, an unpacked
 # package), and builds the README's library example, its C++ and CMake blocks
 # as they stand, against it: with CMake (natively as a prefix, cross as a
@@ -37,7 +38,7 @@ if [ -n "$TOOLCHAIN" ]; then
     quiet cmake -S "$app" -B "$tmp/cmake" -DCMAKE_TOOLCHAIN_FILE="$tmp/sysroot.cmake" -DCMAKE_PREFIX_PATH=/usr
     export PKG_CONFIG_SYSROOT_DIR="$root"
     # A 64-bit consumer (the host's compiler) must refuse the 32-bit package.
-    ! env -u CXX cmake -S "$app" -B "$tmp/host" -DCMAKE_PREFIX_PATH="$root/usr" >"$tmp/out" 2>&1 || fail "host accepted it"
+    ! env -u CXX -u CXXFLAGS cmake -S "$app" -B "$tmp/host" -DCMAKE_PREFIX_PATH="$root/usr" >"$tmp/out" 2>&1 || fail "host accepted it"
     grep -q '(32bit)' "$tmp/out" || { cat "$tmp/out" >&2; fail "no 32-bit refusal"; }
 else
     quiet cmake -S "$app" -B "$tmp/cmake" -DCMAKE_PREFIX_PATH="$root/usr"
@@ -48,7 +49,7 @@ mv "$tmp/cmake/myapp" "$tmp/bin/myapp-cmake"
 flags=$(PKG_CONFIG_LIBDIR=$pcdir pkg-config --static --cflags --libs tessra-log) || fail "pkg-config"
 cd "$app"
 # shellcheck disable=SC2086 # the flags are a list of words
-quiet "$CXX" -std=c++17 -Wall -Wextra -Werror app.cpp $flags -Wl,-rpath,"$pcdir/.." -o "$tmp/bin/myapp-pkg-config"
+quiet "$CXX" ${CXXFLAGS:-} -std=c++17 -Wall -Wextra -Werror app.cpp $flags -Wl,-rpath,"$pcdir/.." -o "$tmp/bin/myapp-pkg-config"
 [ ! -f time_bits.cpp ] || quiet "$CXX" -std=c++17 $flags -c time_bits.cpp -o "$tmp/time_bits.o"
 echo "run_consumer: OK: built with CMake and pkg-config"
 [ "$(id -u)" -eq 0 ] || { echo "run_consumer: not run: scripts/jail needs root"; exit 77; }
