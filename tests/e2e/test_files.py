@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Broken log folders and configuration files: the run goes on."""
+"""Broken log folders and configuration files: the run goes on. The tool runs
+as nobody, as the unit's applications run as their own users."""
 import os
 import random
 
@@ -11,13 +12,12 @@ NOBODY = 65534
 
 class FileFaults(harness.TestCase):
     def stop(self, **options):
-        box = self.stop_run(**options)
+        box = self.stop_run(user=NOBODY, **options)
         self.assertEqual(box.core[:2], ["CONNECT", STOP_FRAME])
         return box
 
     def test_missing_read_only_or_full_log_folder_loses_records_but_not_the_run(self):
-        read_only = "mount --bind /var/log/tessra /var/log/tessra && mount -o remount,bind,ro /var/log/tessra"
-        for setup in ("rmdir /var/log/tessra", read_only):
+        for setup in ("rmdir /var/log/tessra", "chmod 555 /var/log/tessra"):
             with self.subTest(setup=setup):
                 # The header block, then each of the four records.
                 self.assertEqual(self.stop(setup=setup).stderr,
@@ -26,13 +26,8 @@ class FileFaults(harness.TestCase):
         self.assertEqual(full.stderr, "")
 
     def test_unreadable_or_folder_configuration_is_left_alone_and_logs_nothing(self):
-        box = harness.Sandbox(self)
-        for folder in ("config/tessra", "var/log/tessra", "tmp"):
-            os.chmod(box.path(folder), 0o1777)
-        box.write(CONF, harness.DEBUG)
-        os.chmod(box.path(CONF), 0)
-        box.run(["-c", "STOP", "1"], core=[], user=NOBODY)
-        self.assertEqual((box.status, box.core[:2], box.read(CONF)), (0, ["CONNECT", STOP_FRAME], harness.DEBUG))
+        box = self.stop(setup="chmod 0 /config/tessra/cue_ctl.conf")
+        self.assertEqual(box.read(CONF), harness.DEBUG)
         self.assertFalse(box.exists(LOG))
         folder = self.stop(conf=None, setup="mkdir /config/tessra/cue_ctl.conf")
         self.assertTrue(os.path.isdir(folder.path(CONF)))
