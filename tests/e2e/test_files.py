@@ -2,7 +2,6 @@
 """Broken log folders and configuration files: the run goes on. The tool runs
 as nobody, as the unit's applications run as their own users."""
 import os
-import random
 
 import harness
 from harness import CONF, LOG, STOP_FRAME
@@ -33,11 +32,9 @@ class FileFaults(harness.TestCase):
         self.assertTrue(os.path.isdir(folder.path(CONF)))
         self.assertFalse(folder.exists(LOG))
 
-    def test_ten_megabyte_line_or_binary_junk_in_the_configuration(self):
-        junk = bytes(random.Random(7).getrandbits(8) for _ in range(65536)).decode("latin-1")
-        for content in (harness.DEBUG + "x" * (10 << 20), harness.DEBUG + junk):
-            with self.subTest(size=len(content)):
-                self.assertIn(("DBG", "Exiting ProcessStop()"), self.stop(conf=content).records())
+    def test_a_ten_megabyte_line_in_the_configuration_is_read_past(self):
+        # Binary junk: fuzz/fuzz_conf_parser.
+        self.assertIn(("DBG", "Exiting ProcessStop()"), self.stop(conf=harness.DEBUG + "x" * (10 << 20)).records())
 
 
 if __name__ == "__main__":
