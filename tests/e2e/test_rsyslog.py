@@ -9,14 +9,14 @@ import subprocess
 
 import harness
 
-SHIPPED = os.path.join(harness.HERE, os.pardir, os.pardir, "tools", "rsyslog", "cue_ctl-remote.conf")
-# The library's load writer, beside cue_ctl in the same build tree.
-WRITER = os.path.join(os.path.dirname(harness.CUE_CTL), os.pardir, "tests", "reliability", "reliability_writer")
+REPO = os.path.realpath(os.path.join(harness.HERE, os.pardir, os.pardir))
+SHIPPED = os.path.join(REPO, "tools", "rsyslog", "cue_ctl-remote.conf")
+FLEET = os.path.join(REPO, "scripts", "fleet")
+# The library as another application uses it, beside cue_ctl in the same build tree.
+WRITER = os.path.join(os.path.dirname(harness.CUE_CTL), os.pardir, "tools", "log_writer")
 UNITS = int(os.environ.get("FLEET_UNITS", "8"))
 RECORDS = 1000
 PERIOD_US = int(os.environ.get("FLEET_PERIOD_US", "1000"))
-# A test-only range (RFC 2544), on a bridge inside the jail's own network namespace.
-SERVER = "198.18.0.1"
 # The writer's message: "<pid>-<thread>-<seq> " and 40 + seq % 97 dots.
 WRITER_RECORD = re.compile(r"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} +\d+   DBG    (\d+)-0-(\d+) (\.*)$")
 
@@ -26,51 +26,6 @@ rsyslogd -n -f /tmp/rsyslog.conf -i /tmp/rsyslogd.pid 2>/tmp/rsyslogd.err &
 rsyslogd=$!
 helpers+=($rsyslogd)
 await_port 5140
-"""
-
-# Inside the jail: a bridge with the server's address, and per unit a network
-# namespace joined to it by a veth pair. Each unit waits for its line on a FIFO
-# that this script holds open, so that all start at once; each is the writer,
-# exec'd, so its pid is the unit's. nsenter, not `ip -n` or `ip netns exec`:
-# those remount / and /sys, which the jail's chroot does not allow.
-FLEET = r"""
-set -e
-address() {{ echo 198.18.$(($1 / 200 + 1)).$(($1 % 200 + 1)); }}
-mkdir -p /run/netns
-ip link add br0 type bridge
-ip addr add {server}/16 dev br0
-ip link set br0 up
-{server_start}
-for i in $(seq 0 $(({units} - 1))); do
-    ip netns add u$i
-    ip link add h$i type veth peer name eth0 netns u$i
-    ip link set h$i master br0 up
-    nsenter --net=/run/netns/u$i ip addr add $(address $i)/16 dev eth0
-    nsenter --net=/run/netns/u$i ip link set eth0 up
-    mkdir /tmp/u$i
-    printf 'w=DEBUG\nMODE=REMOTE\nREMOTE_HOST={server}:5140\n' >/tmp/u$i/log.conf
-done
-mkfifo /tmp/go
-exec 3<>/tmp/go
-pids=()
-for i in $(seq 0 $(({units} - 1))); do
-    nsenter --net=/run/netns/u$i bash -c 'read -r go </tmp/go; exec "$@"' unit \
-        {writer} /tmp/u$i/w.log /tmp/u$i/log.conf 1 {records} {period_us} 1 1 2>/tmp/u$i/err &
-    pids+=($!)
-    echo "$(address $i) $!" >>/tmp/units
-done
-printf 'go\n%.0s' $(seq {units}) >&3
-start=$(date +%s%N)
-wait "${{pids[@]}}"
-echo $(( ($(date +%s%N) - start) / 1000000 )) >/tmp/sent_ms
-# rsyslog writes asynchronously: wait until every line is in (1,000 looks at most).
-for _ in $(seq 1000); do
-    [ "$(cat /var/log/tessra/remote/*.log | wc -l)" -ge $(({units} * {records})) ] && break
-    sleep 0.01
-done
-echo $(( ($(date +%s%N) - start) / 1000000 )) >/tmp/written_ms
-kill $rsyslogd
-wait $rsyslogd || true
 """
 
 
@@ -91,13 +46,9 @@ class Rsyslog(harness.TestCase):
             self.skipTest("needs root: network namespaces")
         box = harness.Sandbox(self)
         writer = os.path.realpath(WRITER)
-        box.binds.append(os.path.dirname(writer))
-        script = "helpers=()\nawait_port() { for _ in $(seq 500); do (exec 3<>\"/dev/tcp/127.0.0.1/$1\") 2>/dev/null " \
-                 "&& return 0; sleep 0.01; done; }\n" + FLEET.format(
-                     server=SERVER, server_start=server_start(), units=UNITS, records=RECORDS, period_us=PERIOD_US,
-                     writer=shlex.join(harness.PREFIX + [writer]))
-        binds = [arg for folder in box.binds for arg in ("--bind", folder)]
-        jail = subprocess.run([harness.JAIL, box.root] + binds + ["--", "/bin/bash", "-c", script],
+        binds = [arg for folder in box.binds + [os.path.dirname(writer), REPO] for arg in ("--bind", folder)]
+        fleet = [FLEET, str(UNITS), str(RECORDS), str(PERIOD_US), "--"] + harness.PREFIX + [writer]
+        jail = subprocess.run([harness.JAIL, box.root] + binds + ["--"] + fleet,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=280)
         self.assertEqual(jail.returncode, 0, jail.stdout)
         units = dict(line.split() for line in box.read("tmp/units").splitlines())

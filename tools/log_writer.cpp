@@ -1,4 +1,4 @@
-// reliability_writer LOG CONF THREADS RECORDS PERIOD_US MAX_MB FILES: app "w"; each thread writes RECORDS records,
+// log_writer LOG CONF THREADS RECORDS PERIOD_US MAX_MB FILES: app "w"; each thread writes RECORDS records,
 // one per PERIOD_US (0: at once): "<pid>-<thread>-<seq> " and as many dots as seq says, so no cut passes for whole.
 #include <unistd.h>
 
