@@ -76,17 +76,12 @@ protected:
     // A receive that finds nothing then fails at once with EAGAIN, as one
     // whose time-out expired does.
     void WouldBlockAtOnce() const { fcntl(Tool(), F_SETFL, O_NONBLOCK); }
-    std::string GaveUp() const
-    {
-        return Bytes(Retrying) + Retrying + Retrying + "ERROR: retry count exceeded. (Socket=" +
-               std::to_string(Tool()) + ")|";
-    }
 
     int Ends[2] = {-1, -1};
     std::unique_ptr<Cue_Ctl> Link;
 };
 
-// The real 5 s receive time-out: label timeouts.
+// The real 5 s receive time-outs: label timeouts.
 class CoreLinkTimeouts : public CoreLink {};
 
 }  // namespace
@@ -206,7 +201,8 @@ TEST_F(CoreLink, OneRetryCountCoversTheWholeReceiveAndEndsItAtTheThirdTimeOut)
     unsigned char buffer[4];
     CoreSends("\x02\x05");  // half of what is asked for, then nothing
     EXPECT_EQ(Link->Receive(Tool(), buffer, 4), -2);
-    EXPECT_EQ(Messages(), GaveUp());
+    EXPECT_EQ(Messages(), Bytes(Retrying) + Retrying + Retrying + "ERROR: retry count exceeded. (Socket=" +
+                              std::to_string(Tool()) + ")|");
 }
 
 TEST_F(CoreLinkTimeouts, APieceAfterTwoTimeOutsStillCompletesTheFrame)
@@ -221,13 +217,4 @@ TEST_F(CoreLinkTimeouts, APieceAfterTwoTimeOutsStillCompletesTheFrame)
     EXPECT_TRUE(Link->RecvDevId());
     core.join();
     EXPECT_EQ(Messages(), Bytes(Retrying) + Retrying + DevIdRecord);
-}
-
-TEST_F(CoreLinkTimeouts, ASilentCoreCostsThreeTimeOutsOfFiveSeconds)
-{
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(Link->RecvDevId());
-    // A lower bound only: a loaded machine makes it longer, never shorter.
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(14900));
-    EXPECT_EQ(Messages(), GaveUp());
 }
