@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""The command line: usage, version, exit statuses, and what appears on disk."""
+"""The command line, and whole runs against the core simulator: usage,
+version, exit statuses, records, bytes on the wire and what appears on disk.
+The link's rules, case by case, are unit tests (tests/cue_ctl_test.cpp)."""
 import harness
-from harness import CONF, LOG
+from harness import CONF, CONNECTED, LOG, STOP_FRAME
 
 USAGE = ("\nUsage: cue_ctl [-c Command] <Clip id>\n"
          "   -c         Send this command via the core to the cards\n"
          "   -v         Print version\n\n"
          "Supported commands: STOP\n\n")
+DEV_ID = ("DBG", "Received DEV_ID: Unique Corvane Address: 0x05  Host Id: 0x1234  Host Mem Id: 0x0001  "
+                 "Host Firmware Version: 3.2.3")
 
 
 class CommandLine(harness.TestCase):
@@ -38,7 +42,22 @@ class CommandLine(harness.TestCase):
         self.assertEqual((len(conf), conf[0], conf[-4:]), (12, "#Tavrin Technology Log Configuration File",
                          ["cue_ctl=NONE", "MODE=LOCAL", "REMOTE_HOST=0.0.0.0:0", ""]))
         self.assertFalse(box.exists(LOG))
-        self.assertEqual(box.core, ["CONNECT", harness.STOP_FRAME, "CLOSED"])
+        self.assertEqual(box.core, ["CONNECT", STOP_FRAME, "CLOSED"])
+
+    def test_stop_is_sent_acknowledged_and_every_step_recorded(self):
+        box = self.stop_run()
+        self.assertTrue(box.read(LOG).startswith(harness.HEADER_BLOCK))
+        self.assertEqual(box.records(), [CONNECTED, DEV_ID, ("DBG", "Exiting ProcessStop()"),
+                                         ("DBG", "Connection closed. (Socket: N)")])
+        self.assertEqual(box.core, ["CONNECT", STOP_FRAME, "CLOSED"])
+
+    def test_the_last_command_counts_and_without_one_it_is_empty(self):
+        for args, command in ((["-c", "STOP", "-c", "stop", "1"], "stop"), (["1", "2"], "")):
+            with self.subTest(args=args):
+                box = self.stop_run(args=args)
+                self.assertEqual(box.records(), [CONNECTED, DEV_ID, ("DBG", "ERROR: message not supported: " + command),
+                                                 ("MAJOR", "FATAL ERROR: failed to process command " + command)])
+                self.assertEqual(box.core, ["CONNECT", "CLOSED"])
 
     def test_without_a_core_the_run_fails_in_the_log_and_exits_zero(self):
         box = self.stop_run(core=None)
