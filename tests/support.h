@@ -3,13 +3,13 @@
 #ifndef TESTS_SUPPORT_H
 #define TESTS_SUPPORT_H
 
-#include <ftw.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -50,15 +50,10 @@ struct LogFiles {
     const std::string LogPath = Dir + "/app.log";
     const std::string ConfPath = Dir + "/log.conf";
 
-    ~LogFiles()
-    {
-        nftw(Dir.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
-             FTW_DEPTH | FTW_PHYS);
-    }
+    ~LogFiles() { std::filesystem::remove_all(Dir); }
     static std::string MakeDir()
     {
-        const char* base = getenv("TMPDIR");
-        std::string dir = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/cue_ctl_test.XXXXXX";
+        std::string dir = std::filesystem::temp_directory_path() / "cue_ctl_test.XXXXXX";
         return mkdtemp(&dir[0]) != nullptr ? dir : (abort(), "");
     }
     // A full log (configuration, header, thread) for the application cue_ctl.
