@@ -32,10 +32,6 @@ class FileFaults(harness.TestCase):
         self.assertTrue(os.path.isdir(folder.path(CONF)))
         self.assertFalse(folder.exists(LOG))
 
-    def test_a_ten_megabyte_line_in_the_configuration_is_read_past(self):
-        # Binary junk: fuzz/fuzz_conf_parser.
-        self.assertIn(("DBG", "Exiting ProcessStop()"), self.stop(conf=harness.DEBUG + "x" * (10 << 20)).records())
-
 
 if __name__ == "__main__":
     harness.main()
