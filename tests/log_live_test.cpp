@@ -59,7 +59,7 @@ TEST(LogObject, FirstCallMakesTheOneLogDefaultsMakeANullLog)
     EXPECT_EQ(ReadFile(files.LogPath), HeaderBlock);
 }
 
-TEST_F(LiveLog, RemoteRecordsAreFramedCutToTheBufferAndDroppedNotWaitedForWhenTheServerStalls)
+TEST_F(LiveLog, RemoteRecordsAreFramedCutToTheBufferAndDroppedWhenTheServerStallsOrGoes)
 {
     Listener server;
     auto log = Open(RemoteConf(server.Port()));
@@ -91,7 +91,15 @@ TEST_F(LiveLog, RemoteRecordsAreFramedCutToTheBufferAndDroppedNotWaitedForWhenTh
                   "ERROR: send failed. Reason: Resource temporarily unavailable\n"),
               std::string::npos);
     EXPECT_TRUE(log->IsConnected());
+
+    // A server gone: each send fails with its reason, and the process lives on.
     close(peer);
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i)
+        log->Write("after the server went", Log::DBG, Function);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("ERROR: send failed. Reason: Broken pipe\n"),
+              std::string::npos);
+    EXPECT_TRUE(log->IsConnected());  // no new connection either
 }
 
 TEST_F(LiveLog, UnreachableServerIsReportedRecordsAreDroppedAndTheThreadRetries)
@@ -152,7 +160,9 @@ TEST_F(LiveLog, DestroyNeverWaitsOutAPeriod)
     ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
-TEST_F(LiveLog, ThreadsWriteWhileAnotherChangesLevelAndRotationAndEveryFileStaysInOrder)
+// Settings change from any thread while others write: ThreadSanitizer checks
+// how they are shared, this case what reaches the files.
+TEST_F(LiveLog, ThreadsWriteWhileAnotherChangesLevelAndRotationAndEveryFileStaysWhole)
 {
     auto log = Open("cue_ctl=DEBUG\n");
     std::atomic<bool> writing(true);
@@ -177,25 +187,17 @@ TEST_F(LiveLog, ThreadsWriteWhileAnotherChangesLevelAndRotationAndEveryFileStays
     settings.join();
     log.reset();
 
-    // Oldest file first, every line whole, each writer's records in the order written.
+    // Every file starts with the header block; every line is whole.
     const std::string header = R"(\d{4}/\S+ \S+ +\d+  INFO  )";
-    const std::regex line("|YYYY.*|-{23} .*|" + header + R"(\[bool Cue_Ctl::ProcessStop\(\)\] |(?:)" + header +
-                          R"(| +)(\d)-(\d+))");
-    int last[4] = {-1, -1, -1, -1};
-    for (const std::string suffix : {".4", ".3", ".2", ".1", ""}) {
+    const std::regex line("|YYYY.*|-{23} .*|" + header + R"((\[bool Cue_Ctl::ProcessStop\(\)\] |\d-\d+)| +\d-\d+)");
+    for (const std::string suffix : {"", ".1", ".2", ".3", ".4"}) {
         if (!Exists(LogPath + suffix))
             continue;
-        std::istringstream lines(ReadFile(LogPath + suffix));
-        EXPECT_EQ(lines.str().substr(0, sizeof HeaderBlock - 1), HeaderBlock) << suffix;
-        std::smatch match;
-        for (std::string text; std::getline(lines, text);) {
-            ASSERT_TRUE(std::regex_match(text, match, line)) << suffix << ": " << text;
-            if (match[2].matched) {
-                int& seq = last[std::stoi(match[1])];
-                EXPECT_LT(seq, std::stoi(match[2])) << suffix << ": " << text;
-                seq = std::stoi(match[2]);
-            }
-        }
+        const std::string content = ReadFile(LogPath + suffix);
+        EXPECT_EQ(content.substr(0, sizeof HeaderBlock - 1), HeaderBlock) << suffix;
+        std::istringstream lines(content);
+        for (std::string text; std::getline(lines, text);)
+            EXPECT_TRUE(std::regex_match(text, line)) << suffix << ": " << text;
     }
     EXPECT_FALSE(Exists(LogPath + ".5"));
     EXPECT_FALSE(Exists(LogPath + ".new"));
