@@ -22,7 +22,7 @@ class CommandLine(harness.TestCase):
                  (["-v", "x"], 0, None, None), (["-c", "STOP", "-v", "1"], 0, None, None)]
         for args, status, stdout, diagnostic in cases:
             with self.subTest(args=args):
-                box = harness.Sandbox(self).run(args, core=[])
+                box = harness.Sandbox(self).run(args)
                 self.assertEqual(box.status, status)
                 self.assertEqual(box.core, [], "the core was contacted")
                 self.assertEqual(box.stderr, "" if diagnostic is None else f"{harness.CUE_CTL}: {diagnostic}\n")
@@ -60,7 +60,7 @@ class CommandLine(harness.TestCase):
                 self.assertEqual(box.core, ["CONNECT", "CLOSED"])
 
     def test_without_a_core_the_run_fails_in_the_log_and_exits_zero(self):
-        box = self.stop_run(core=None)
+        box = self.stop_run(core=False)
         self.assertEqual(box.records(), [("DBG", "ERROR: connect failed. Reason: Connection refused"),
                                          ("MAJOR", "FATAL ERROR: connect failed.")])
 
