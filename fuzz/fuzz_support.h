@@ -1,6 +1,5 @@
-// What the fuzz targets share: a check of their own setup, and files held in
-// memory. The findings themselves are the sanitizers': a crash, a leak, an
-// access out of bounds or undefined behaviour in the product.
+// What the fuzz targets share. Their findings are the sanitizers': a crash, a
+// leak, an access out of bounds or undefined behaviour in the product.
 #pragma once
 #include <stdio.h>
 #include <sys/mman.h>
@@ -12,8 +11,7 @@
 #define FUZZ_CHECK(condition) \
     ((condition) ? (void)0 : (fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition), __builtin_trap()))
 
-// A file in memory that the product opens by path as any file: no folder to
-// remove, no disk write to wait for.
+// A file in memory that the product opens by path: no folder to clean up.
 struct MemFile {
     const int Fd = memfd_create("fuzz", MFD_CLOEXEC);
     const std::string Path = "/proc/self/fd/" + std::to_string(Fd);
