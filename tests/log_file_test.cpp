@@ -32,7 +32,6 @@ TEST_F(LogFile, StartsWithTheHeaderBlockAndFiltersByLevel)
     const std::string content = ReadFile(LogPath);
     EXPECT_EQ(content.substr(0, sizeof HeaderBlock - 1), HeaderBlock);
     EXPECT_EQ(Messages(), "Exiting ProcessStop()|FATAL ERROR: 1|");
-    EXPECT_NE(content.find("   DBG  Exiting"), std::string::npos);
     // A new log on the same file appends another block after the records.
     log = Open("cue_ctl=NONE\n");
     log = Open("cue_ctl=INFO\n");
@@ -142,7 +141,6 @@ TEST(RecordHeader, UtcTimeThreadNumberAndLevelInFixedColumns)
                       " " + columns[level] + "  ");
     // Past 2038-01-19, where a 32-bit time_t ends.
     EXPECT_EQ(Header(Log::DBG, 2147483648LL, 999999999).substr(0, 24), "2038/01/19 03:14:08.999 ");
-    EXPECT_EQ(Header(Log::DBG, 4102444800LL, 0).substr(0, 24), "2100/01/01 00:00:00.000 ");
 
     // Times no calendar of four-digit years holds still fit the buffer.
     const time_t extremes[] = {-62167219201LL, 253402300800LL, LLONG_MAX, LLONG_MIN, -1};
