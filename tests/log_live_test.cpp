@@ -62,7 +62,7 @@ TEST(LogObject, FirstCallMakesTheOneLogDefaultsMakeANullLog)
 TEST_F(LiveLog, RemoteRecordsAreFramedCutToTheBufferAndDroppedWhenTheServerStallsOrGoes)
 {
     Listener server;
-    auto log = Open(RemoteConf(server.Port()));
+    auto log = Open(RemoteConf(server.Port));
     log->SetDisplayMethod(true);
     const int peer = server.Accept();
     ASSERT_GE(peer, 0);
@@ -104,7 +104,7 @@ TEST_F(LiveLog, RemoteRecordsAreFramedCutToTheBufferAndDroppedWhenTheServerStall
 
 TEST_F(LiveLog, UnreachableServerIsReportedRecordsAreDroppedAndTheThreadRetries)
 {
-    const int port = Listener().Port();  // nothing listens there now
+    const int port = Listener().Port;  // nothing listens there now
     ::testing::internal::CaptureStderr();
     auto log = Open(RemoteConf(port));
     EXPECT_FALSE(log->IsConnected());

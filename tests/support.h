@@ -75,39 +75,33 @@ struct LogFiles {
     }
 };
 
-// Loopback TCP on a port the kernel picks, so parallel tests never share one.
-class Listener {
-public:
-    explicit Listener(int port = 0) : Fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+// Loopback TCP on the port given, or one the kernel picks so that parallel
+// tests never share one.
+struct Listener {
+    const int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int Port;
+
+    explicit Listener(int port = 0) : Port(port)
     {
         struct sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(static_cast<uint16_t>(port));
         socklen_t length = sizeof address;
-        const int reuse = 1;
-        setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
         if (bind(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(Fd, 8) != 0 ||
             getsockname(Fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             abort();
-        PortNumber = ntohs(address.sin_port);
+        Port = ntohs(address.sin_port);
     }
     ~Listener() { close(Fd); }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
 
-    int Port() const { return PortNumber; }
     // The next connection, or -1 when none arrives within the time.
-    int Accept(int timeoutMs = 5000) { return Readable(Fd, timeoutMs) ? accept(Fd, nullptr, nullptr) : -1; }
+    int Accept(int timeoutMs = 5000) const { return Readable(Fd, timeoutMs) ? accept(Fd, nullptr, nullptr) : -1; }
     static bool Readable(int fd, int timeoutMs)
     {
         struct pollfd entry = {fd, POLLIN, 0};
         return poll(&entry, 1, timeoutMs) == 1;
     }
-
-private:
-    int Fd;
-    int PortNumber = 0;
 };
 
 #endif
