@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """The command line, and whole runs against the core simulator: usage,
-version, exit statuses, records, bytes on the wire and what appears on disk.
-The link's rules, case by case, are unit tests (tests/cue_ctl_test.cpp)."""
+version, exit statuses, records, bytes on the wire and what appears on disk;
+with broken log folders and configuration files, as nobody, as the unit's
+applications run as their own users. The link's rules, case by case, are unit
+tests (tests/cue_ctl_test.cpp)."""
+import os
+
 import harness
 from harness import CONF, CONNECTED, LOG, STOP_FRAME
 
@@ -64,6 +68,33 @@ class CommandLine(harness.TestCase):
         self.assertEqual(box.records(), [("DBG", "ERROR: connect failed. Reason: Connection refused"),
                                          ("MAJOR", "FATAL ERROR: connect failed.")])
 
+
+
+NOBODY = 65534
+
+
+class FileFaults(harness.TestCase):
+    def stop(self, **options):
+        box = self.stop_run(user=NOBODY, **options)
+        self.assertEqual(box.core[:2], ["CONNECT", STOP_FRAME])
+        return box
+
+    def test_missing_read_only_or_full_log_folder_loses_records_but_not_the_run(self):
+        for setup in ("rmdir /var/log/tessra", "chmod 555 /var/log/tessra"):
+            with self.subTest(setup=setup):
+                # The header block, then each of the four records.
+                self.assertEqual(self.stop(setup=setup).stderr,
+                                 "Failed to open log file: /var/log/tessra/cue_ctl.log\n" * 5)
+        full = self.stop(setup=": >/var/log/tessra/cue_ctl.log && mount --bind /dev/full /var/log/tessra/cue_ctl.log")
+        self.assertEqual(full.stderr, "")
+
+    def test_unreadable_or_folder_configuration_is_left_alone_and_logs_nothing(self):
+        box = self.stop(setup="chmod 0 /config/tessra/cue_ctl.conf")
+        self.assertEqual(box.read(CONF), harness.DEBUG)
+        self.assertFalse(box.exists(LOG))
+        folder = self.stop(conf=None, setup="mkdir /config/tessra/cue_ctl.conf")
+        self.assertTrue(os.path.isdir(folder.path(CONF)))
+        self.assertFalse(folder.exists(LOG))
 
 if __name__ == "__main__":
     harness.main()

@@ -11,9 +11,7 @@ REPO = os.path.realpath(os.path.join(harness.HERE, os.pardir, os.pardir))
 FLEET = os.path.join(REPO, "scripts", "fleet")
 # The library as another application uses it, beside cue_ctl in the same build tree.
 WRITER = os.path.join(os.path.dirname(harness.CUE_CTL), os.pardir, "tools", "log_writer")
-UNITS = int(os.environ.get("FLEET_UNITS", "8"))
-RECORDS = 1000
-PERIOD_US = int(os.environ.get("FLEET_PERIOD_US", "1000"))
+UNITS, RECORDS, PERIOD_US = os.environ.get("FLEET_UNITS", "8"), "1000", os.environ.get("FLEET_PERIOD_US", "1000")
 
 
 class Rsyslog(harness.TestCase):
@@ -21,7 +19,7 @@ class Rsyslog(harness.TestCase):
         box = harness.Sandbox(self)
         writer = os.path.realpath(WRITER)
         binds = [arg for folder in box.binds + [os.path.dirname(writer), REPO] for arg in ("--bind", folder)]
-        fleet = [FLEET, str(UNITS), str(RECORDS), str(PERIOD_US), "--"] + harness.PREFIX + [writer]
+        fleet = [FLEET, UNITS, RECORDS, PERIOD_US, "--"] + harness.PREFIX + [writer]
         jail = subprocess.run([harness.JAIL, box.root] + binds + ["--"] + fleet,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=280)
         print(jail.stdout)
