@@ -39,9 +39,9 @@ wait
 
 class Sandbox:
     def __init__(self, test):
-        self.dir = tempfile.mkdtemp(prefix="cue_ctl_e2e.")
-        test.addCleanup(shutil.rmtree, self.dir, True)
-        self.root = os.path.join(self.dir, "root")
+        self.root = tempfile.mkdtemp(prefix="cue_ctl_e2e.")
+        test.addCleanup(shutil.rmtree, self.root, True)
+        os.chmod(self.root, 0o755)  # the jail's /, which every user walks
         for folder in ("config/tessra", "var/log/tessra", "tmp"):
             os.makedirs(self.path(folder))
         self.binds = sorted({os.path.dirname(os.path.abspath(p)) for p in (CUE_CTL, CORE_SIM)})
@@ -59,13 +59,9 @@ class Sandbox:
     def exists(self, relative):
         return os.path.exists(self.path(relative))
 
-    def write(self, relative, content):
-        with open(self.path(relative), "w", encoding="latin-1") as f:
-            f.write(content)
-
-    def records(self, relative=LOG):
-        """(level, message) of each record line, socket numbers shown as N."""
-        matches = filter(None, map(RECORD.match, self.read(relative).split("\n")))
+    def records(self):
+        """(level, message) of each record line of the log, socket numbers shown as N."""
+        matches = filter(None, map(RECORD.match, self.read(LOG).split("\n")))
         return [(m.group(3).strip(), re.sub(r"Socket(: |=)\d+", r"Socket\1N", m.group(4))) for m in matches]
 
     def run(self, args, core=True, setup="", user=None):
@@ -99,7 +95,8 @@ class TestCase(unittest.TestCase):
         """cue_ctl -c STOP 1 against a core with these options; status 0 and nothing on stdout."""
         box = Sandbox(self)
         if conf is not None:
-            box.write(CONF, conf)
+            with open(box.path(CONF), "w", encoding="latin-1") as f:
+                f.write(conf)
         box.run(list(args), **options)
         self.assertEqual((box.status, box.stdout), (0, ""), box.stderr)
         return box
