@@ -70,6 +70,12 @@ TEST_F(LogFile, DisplayMethodLongMessagesAndByteArrays)
                                      "  [ 02 05 00 07 11 20 02 02 10 00 ]\n"
                                      "  [ F0 43                         ]\n"),
               std::string::npos);
+
+    // A long text and the longest dump are cut together to the record buffer.
+    const size_t before = ReadFile(LogPath).size();
+    const std::vector<unsigned char> kilobyte(1024, 0xAB);
+    log->Write("%s", kilobyte.data(), 1024, 64, 200, Log::DBG, Function, std::string(8000, 't').c_str());
+    EXPECT_EQ(ReadFile(LogPath).size() - before, indent.size() + 10239 + 1);
 }
 
 TEST_F(LogFile, RotationPastTheLimitKeepsTheNewestFilesAndStartsAFreshOneWithTheHeader)
