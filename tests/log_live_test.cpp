@@ -91,10 +91,6 @@ TEST_F(LiveLog, UnreachableServerIsReportedRecordsAreDroppedAndTheThreadRetries)
     EXPECT_EQ(server.Accept(5500), -1);  // connected: no further attempt
     EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
     close(peer);
-
-    ::testing::internal::CaptureStderr();
-    log = Open("cue_ctl=DEBUG\nMODE=REMOTE\nREMOTE_HOST=0.0.0.0:0\n");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error while attempting to connect to host: 0.0.0.0:0\n");
 }
 
 TEST_F(LiveLog, ThreadWritesAMissingFileOnceAndFollowsEditsEveryPeriod)
@@ -145,7 +141,7 @@ TEST_F(LiveLog, TheFirstCallMakesTheOneLogWhichDestroyStopsAtOnceAndDefaultsMake
 
 // Settings change from any thread while others write: ThreadSanitizer checks
 // how they are shared, this case what reaches the files.
-TEST_F(LiveLog, ThreadsWriteWhileAnotherChangesLevelAndRotationAndEveryFileStaysWhole)
+TEST_F(LiveLog, ThreadsWriteWhileAnotherChangesRotationAndDisplayAndEveryFileStaysWhole)
 {
     auto log = Open("cue_ctl=DEBUG\n");
     std::atomic<bool> writing(true);
@@ -153,9 +149,6 @@ TEST_F(LiveLog, ThreadsWriteWhileAnotherChangesLevelAndRotationAndEveryFileStays
         for (int round = 0; writing; ++round) {
             log->SetLogRotationConfig(0, 1 + round % 4);  // 0 MiB: every record rotates
             log->SetDisplayMethod(round % 2 == 0);
-            WriteFile(ConfPath + ".next", round % 2 == 0 ? "cue_ctl=INFO\n" : "cue_ctl=DEBUG\n");
-            rename((ConfPath + ".next").c_str(), ConfPath.c_str());
-            log->ParseLogConfFile();
         }
     });
     std::vector<std::thread> writers;
