@@ -30,10 +30,8 @@ class CommandLine(harness.TestCase):
                 self.assertEqual(box.status, status)
                 self.assertEqual(box.core, [], "the core was contacted")
                 self.assertEqual(box.stderr, "" if diagnostic is None else f"{harness.CUE_CTL}: {diagnostic}\n")
-                if stdout is None:
-                    lines = box.stdout.split("\n")
-                    self.assertEqual((lines[0], len(lines), lines[2]), ("cue_ctl version 1.0.0", 3, ""), box.stdout)
-                    self.assertTrue(lines[1])
+                if stdout is None:  # the version line, then one about the tool
+                    self.assertRegex(box.stdout, r"\Acue_ctl version 1\.0\.0\n.+\n\Z")
                 else:
                     self.assertEqual(box.stdout, stdout)
                     if len(args) < 2:  # ended before the log exists
