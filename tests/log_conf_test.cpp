@@ -17,7 +17,7 @@ protected:
 
 TEST_F(ConfFile, EachLineKindSetsItsFieldsByTheFileRules)
 {
-    const std::string comments = [] { std::string c; for (int i = 0; i < 8; ++i) c += "#comment\n"; return c; }();
+    const std::string comments = "#comment\n#comment\n#comment\n#comment\n#comment\n#comment\n#comment\n#comment\n";
     // The file after "cue_ctl=MAJOR\nMODE=REMOTE\nREMOTE_HOST=9.9.9.9:9\n", and what it leaves.
     struct Case {
         std::string file;

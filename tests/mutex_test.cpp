@@ -36,11 +36,8 @@ TEST(MutexTrace, WritesLockingThenUnlockingRecordsOnlyAtDbg)
         mutex.Lock();
         mutex.Unlock();
         const std::string content = ReadFile(files.LogPath);
-        if (level[0] == 'D')
-            EXPECT_TRUE(std::regex_search(content, std::regex(R"(\[int Mutex::Lock\(\)\] \n +Locking\n[^\n]*)"
-                                                              R"(\[int Mutex::Unlock\(\)\] \n +Unlocking\n$)")))
-                << content;
-        else
-            EXPECT_EQ(content, HeaderBlock);
+        const std::regex trace(R"(\[int Mutex::Lock\(\)\] \n +Locking\n[^\n]*)"
+                               R"(\[int Mutex::Unlock\(\)\] \n +Unlocking\n$)");
+        EXPECT_TRUE(level[0] == 'D' ? std::regex_search(content, trace) : content == HeaderBlock) << content;
     }
 }

@@ -1,8 +1,6 @@
-"""Runs the real cue_ctl, with tools/core_sim, inside scripts/jail: a private
-root (own /config/tessra, /var/log/tessra, /tmp, loopback) per run. CTest sets
-CUE_CTL and CUE_EMULATOR (e.g. qemu-ppc); the caller may set CUE_WRAPPER (e.g.
-valgrind). The jail's namespaces need root: as any other user, a module exits
-with status 77, which CTest reports as skipped."""
+"""Runs the real cue_ctl, with tools/core_sim, in scripts/jail, a private root
+per run. CTest sets CUE_CTL and CUE_EMULATOR (qemu-ppc); the caller may set
+CUE_WRAPPER (valgrind). As any user but root a module exits 77: skipped."""
 import os
 import re
 import shlex
@@ -28,7 +26,6 @@ CONNECTED = ("DBG", "Connection with core established. (Socket: N)")
 # Inside the jail: the core (if any) starts, the tool runs; every result lands
 # in /tmp. A core the tool never contacted would wait forever: it is stopped.
 SCRIPT = r"""
-cd /tmp
 {setup}
 {tool} >/tmp/tool.out 2>/tmp/tool.err
 echo $? >/tmp/tool.status
@@ -69,7 +66,7 @@ class Sandbox:
         to it."""
         lines = [setup]
         if core:
-            lines.append(f"{shlex.quote(CORE_SIM)} --ready /tmp/core.ready --out /tmp/core.txt 2>/tmp/core.err & core=$!")
+            lines.append(f"{shlex.quote(CORE_SIM)} --ready /tmp/core.ready --out /tmp/core.txt & core=$!")
             lines.append("for _ in $(seq 500); do [ -e /tmp/core.ready ] && break; sleep 0.01; done")
         runner = []
         if user is not None:

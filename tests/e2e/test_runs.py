@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""The command line, and whole runs against the core simulator: usage,
-version, exit statuses, records, bytes on the wire and what appears on disk;
-with broken log folders and configuration files, as nobody, as the unit's
-applications run as their own users. The link's rules, case by case, are unit
-tests (tests/cue_ctl_test.cpp)."""
+"""The real binaries in the jail: cue_ctl against the core simulator, as root
+and as nobody (the link's rules, case by case, are unit tests); a fleet of the
+library's writers logging REMOTE to a real rsyslogd on the shipped
+configuration (scripts/fleet checks what arrives)."""
 import os
+import subprocess
 
 import harness
 from harness import CONF, CONNECTED, LOG, STOP_FRAME
@@ -13,6 +13,11 @@ USAGE = ("\nUsage: cue_ctl [-c Command] <Clip id>\n"
          "   -c         Send this command via the core to the cards\n"
          "   -v         Print version\n\n"
          "Supported commands: STOP\n\n")
+REPO = os.path.realpath(os.path.join(harness.HERE, os.pardir, os.pardir))
+FLEET = os.path.join(REPO, "scripts", "fleet")
+# The library as another application uses it, beside cue_ctl in the same build tree.
+WRITER = os.path.join(os.path.dirname(harness.CUE_CTL), os.pardir, "tools", "log_writer")
+UNITS, RECORDS, PERIOD_US = os.environ.get("FLEET_UNITS", "8"), "1000", os.environ.get("FLEET_PERIOD_US", "1000")
 DEV_ID = ("DBG", "Received DEV_ID: Unique Corvane Address: 0x05  Host Id: 0x1234  Host Mem Id: 0x0001  "
                  "Host Firmware Version: 3.2.3")
 
@@ -40,7 +45,7 @@ class CommandLine(harness.TestCase):
 
     def test_default_configuration_names_cue_ctl_at_none_and_logs_nothing(self):
         box = self.stop_run(conf=None)
-        self.assertTrue(box.read(CONF).endswith("\ncue_ctl=NONE\nMODE=LOCAL\nREMOTE_HOST=0.0.0.0:0\n"))  # whole: log_conf_test
+        self.assertTrue(box.read(CONF).endswith("\ncue_ctl=NONE\nMODE=LOCAL\nREMOTE_HOST=0.0.0.0:0\n"))
         self.assertFalse(box.exists(LOG))
         self.assertEqual(box.core, ["CONNECT", STOP_FRAME, "CLOSED"])
 
@@ -91,6 +96,18 @@ class FileFaults(harness.TestCase):
         folder = self.stop(conf=None, setup="mkdir /config/tessra/cue_ctl.conf")
         self.assertTrue(os.path.isdir(folder.path(CONF)))
         self.assertFalse(folder.exists(LOG))
+
+
+class Fleet(harness.TestCase):
+    def test_a_fleet_s_records_arrive_whole_in_order_each_unit_in_its_own_file(self):
+        box = harness.Sandbox(self)
+        writer = os.path.realpath(WRITER)
+        binds = [arg for folder in box.binds + [os.path.dirname(writer), REPO] for arg in ("--bind", folder)]
+        fleet = [FLEET, UNITS, RECORDS, PERIOD_US, "--"] + harness.PREFIX + [writer]
+        jail = subprocess.run([harness.JAIL, box.root] + binds + ["--"] + fleet,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=280)
+        print(jail.stdout)
+        self.assertEqual(jail.returncode, 0, jail.stdout)
 
 if __name__ == "__main__":
     harness.main()
