@@ -13,13 +13,13 @@ USAGE = ("\nUsage: cue_ctl [-c Command] <Clip id>\n"
          "   -c         Send this command via the core to the cards\n"
          "   -v         Print version\n\n"
          "Supported commands: STOP\n\n")
+DEV_ID = ("DBG", "Received DEV_ID: Unique Corvane Address: 0x05  Host Id: 0x1234  Host Mem Id: 0x0001  "
+                 "Host Firmware Version: 3.2.3")
 REPO = os.path.realpath(os.path.join(harness.HERE, os.pardir, os.pardir))
 FLEET = os.path.join(REPO, "scripts", "fleet")
 # The library as another application uses it, beside cue_ctl in the same build tree.
 WRITER = os.path.join(os.path.dirname(harness.CUE_CTL), os.pardir, "tools", "log_writer")
 UNITS, RECORDS, PERIOD_US = os.environ.get("FLEET_UNITS", "8"), "1000", os.environ.get("FLEET_PERIOD_US", "1000")
-DEV_ID = ("DBG", "Received DEV_ID: Unique Corvane Address: 0x05  Host Id: 0x1234  Host Mem Id: 0x0001  "
-                 "Host Firmware Version: 3.2.3")
 
 
 class CommandLine(harness.TestCase):
