@@ -2,7 +2,6 @@
 // leak, an access out of bounds or undefined behaviour in the product.
 #pragma once
 #include <stdio.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <tessra/log/log.h>  // with <pthread.h>, <stdint.h> and <string>
@@ -10,9 +9,3 @@
 // Traps, so that libFuzzer keeps the input as a crash artifact.
 #define FUZZ_CHECK(condition) \
     ((condition) ? (void)0 : (fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition), __builtin_trap()))
-
-// A file in memory that the product opens by path: no folder to clean up.
-struct MemFile {
-    const int Fd = memfd_create("fuzz", MFD_CLOEXEC);
-    const std::string Path = "/proc/self/fd/" + std::to_string(Fd);
-};
