@@ -15,6 +15,10 @@
 #include "log.h"
 #include "whole_file.h"
 
+using tessra::Descriptor;
+using tessra::IsSameFile;
+using tessra::WriteWhole;
+
 namespace {
 
 // The file's level words, indexed by Log::eLevel; not the record names.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "log_internals.h"
 #include "support.h"
 
 namespace {
@@ -47,26 +48,26 @@ TEST_F(ConfFile, EachLineKindSetsItsFieldsByTheFileRules)
     };
     for (const Case& c : cases) {
         WriteFile(Path, "cue_ctl=MAJOR\nMODE=REMOTE\nREMOTE_HOST=9.9.9.9:9\n");
-        ASSERT_TRUE(Parsed.ParseLogConfFile());
+        ASSERT_TRUE(Internals::ParseLogConfFile(Parsed));
         WriteFile(Path, c.file + "\n");
-        ASSERT_TRUE(Parsed.ParseLogConfFile());
+        ASSERT_TRUE(Internals::ParseLogConfFile(Parsed));
         EXPECT_EQ(Parsed.GetLevel(), c.level) << c.file.substr(0, 100);
         EXPECT_EQ(Parsed.GetLogMode(), c.mode) << c.file.substr(0, 100);
-        EXPECT_EQ(Parsed.GetRemoteIp(), c.ip) << c.file.substr(0, 100);
-        EXPECT_EQ(Parsed.GetRemotePort(), c.port) << c.file.substr(0, 100);
+        EXPECT_EQ(Internals::RemoteIp(Parsed), c.ip) << c.file.substr(0, 100);
+        EXPECT_EQ(Internals::RemotePort(Parsed), c.port) << c.file.substr(0, 100);
     }
 }
 
 TEST_F(ConfFile, MissingFifoOrFolderChangesNothingAndNeverBlocks)
 {
-    EXPECT_FALSE(Parsed.ParseLogConfFile());
+    EXPECT_FALSE(Internals::ParseLogConfFile(Parsed));
     ASSERT_EQ(mkfifo(Path.c_str(), 0600), 0);
-    EXPECT_TRUE(Parsed.ParseLogConfFile());
+    EXPECT_TRUE(Internals::ParseLogConfFile(Parsed));
     remove(Path.c_str());
     ASSERT_EQ(mkdir(Path.c_str(), 0700), 0);
-    EXPECT_TRUE(Parsed.ParseLogConfFile());
+    EXPECT_TRUE(Internals::ParseLogConfFile(Parsed));
     EXPECT_EQ(Parsed.GetLevel(), Log::INFO);
-    EXPECT_EQ(Parsed.GetRemoteIp(), "");
+    EXPECT_EQ(Internals::RemoteIp(Parsed), "");
 }
 
 TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
@@ -75,7 +76,7 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
     for (int level = Log::NONE; level <= Log::MORE_DBG; ++level) {
         Log log("/dev/null", "cue_ctl", Path.c_str(), static_cast<Log::eLevel>(level));
         remove(Path.c_str());
-        log.WriteDefaultConfFile();
+        Internals::WriteDefaultConfFile(log);
         EXPECT_EQ(ReadFile(Path),
                   "#Tavrin Technology Log Configuration File\n"
                   "#Format: <ApplicationName=LogLevel> (No space allowed)\n"
@@ -88,7 +89,7 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
                   "cue_ctl=" + std::string(words[level]) + "\n"
                   "MODE=LOCAL\n"
                   "REMOTE_HOST=0.0.0.0:0\n");
-        ASSERT_TRUE(log.ParseLogConfFile());
+        ASSERT_TRUE(Internals::ParseLogConfFile(log));
         EXPECT_EQ(log.GetLevel(), level);
     }
 }
@@ -96,14 +97,14 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
 TEST_F(ConfFile, DefaultFileLeavesAFileThatAppearedAloneAndFollowsASymbolicLink)
 {
     WriteFile(Path, "MODE=REMOTE\n");
-    Parsed.WriteDefaultConfFile();
+    Internals::WriteDefaultConfFile(Parsed);
     EXPECT_EQ(ReadFile(Path), "MODE=REMOTE\n");
 
     // A link, relative to its folder, into a folder of its own.
     remove(Path.c_str());
     ASSERT_EQ(mkdir((Files.Dir + "/shared").c_str(), 0700), 0);
     ASSERT_EQ(symlink("shared/log.conf", Path.c_str()), 0);
-    Parsed.WriteDefaultConfFile();
+    Internals::WriteDefaultConfFile(Parsed);
     char target[64] = {};
     EXPECT_GT(readlink(Path.c_str(), target, sizeof target - 1), 0);
     EXPECT_STREQ(target, "shared/log.conf");

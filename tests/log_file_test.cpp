@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <tessra/log/record_header.h>
+#include "log_internals.h"
 #include "support.h"
 
 namespace {
@@ -17,11 +18,41 @@ class LogFile : public ::testing::Test, protected LogFiles {};
 std::string Header(Log::eLevel level, time_t seconds, long nanoseconds)
 {
     char header[80];
-    FormatRecordHeader(header, level, {seconds, nanoseconds});
+    tessra::FormatRecordHeader(header, level, {seconds, nanoseconds});
     return header;
 }
 
 }  // namespace
+
+// What the macros record for their caller, and how often their arguments ran.
+static int Evaluated = 0;
+
+static int Counted()
+{
+    return ++Evaluated;
+}
+
+static void SendFrame(Log::eLevel level)
+{
+    const unsigned char frame[] = {0x02, 0x05};
+    TESSRA_LOG(level, "sending %d", Counted());
+    TESSRA_LOG_DUMP(level, frame, sizeof frame, 10, 4, "sent %zu bytes (%d)", sizeof frame, Counted());
+}
+
+TEST_F(LogFile, MacrosEvaluateNothingBelowTheLevelAndNameTheirCaller)
+{
+    WriteFile(ConfPath, "cue_ctl=INFO\n");
+    Log::GetLog(LogPath.c_str(), "cue_ctl", ConfPath.c_str(), Log::NONE)->SetDisplayMethod(true);
+    SendFrame(Log::DBG);
+    EXPECT_EQ(Evaluated, 0);
+    SendFrame(Log::INFO);
+    EXPECT_EQ(Evaluated, 2);
+    Log::Destroy();
+    const std::string indent(Header(Log::INFO, 0, 0).size(), ' ');
+    const std::string caller = "[void SendFrame(Log::eLevel)] \n";
+    EXPECT_NE(ReadFile(LogPath).find(caller + indent + "sending 1\n"), std::string::npos) << ReadFile(LogPath);
+    EXPECT_NE(ReadFile(LogPath).find(caller + indent + "sent 2 bytes (2)\n  [ 02 05"), std::string::npos);
+}
 
 TEST_F(LogFile, AtNoneOnlyNoneRecordsWithoutHeadersAboveItEachStartAddsTheHeaderBlockAndTheLevelFilters)
 {
@@ -157,7 +188,7 @@ TEST(RecordHeader, UtcTimeThreadNumberAndLevelInFixedColumns)
     Log nullLog("/dev/null", "", "/etc/log.conf", Log::NONE);  // and the clock's time, to the second
     char now[80];
     const time_t before = time(nullptr);
-    nullLog.FormatHeader(now, Log::INFO);
+    Internals::FormatHeader(nullLog, now, Log::INFO);
     EXPECT_TRUE(Header(Log::INFO, before, 0).compare(0, 19, now, 19) == 0 ||
                 Header(Log::INFO, before + 1, 0).compare(0, 19, now, 19) == 0) << now;
 }
@@ -168,7 +199,7 @@ TEST(ByteDump, FillsTheLastLineClampsItsWidthAndRefusesMoreThan1024Bytes)
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<unsigned char>(i + 1);
     const auto dump = [&](unsigned int size, int perLine, unsigned int indentation) {
-        return Log::ConvertByteArrayToString(bytes.data(), size, perLine, indentation);
+        return Internals::ConvertByteArrayToString(bytes.data(), size, perLine, indentation);
     };
     EXPECT_EQ(dump(12, 10, 4), "  [ 01 02 03 04 05 06 07 08 09 0A ]\n  [ 0B 0C                         ]");
     EXPECT_EQ(dump(10, 10, 0), "[ 01 02 03 04 05 06 07 08 09 0A ]");
