@@ -43,7 +43,17 @@ TEST_F(ConfFile, EachLineKindSetsItsFieldsByTheFileRules)
         {comments + "cue_ctl=INFO\n" + comments + "#c\n#c\n#c\n#c\nMODE=LOCAL", Log::INFO, 1, "9.9.9.9", 9},  // ends at the 21st
         {comments + comments + "#c\n#c\n#c\n\n\n" + "cue_ctl=DEBUG", Log::DBG, 1, "9.9.9.9", 9},  // empty lines don't count
         {std::string(10000, '#') + "\ncue_ctl=" + std::string(5000, 'x') + "=DEBUG\nMODE=LOCAL", Log::DBG, 0, "9.9.9.9", 9},
-        {"cue_ctl=" + std::string(8184, 'x') + "=DEBUG\nMODE=LOCAL", Log::MAJOR, 0, "9.9.9.9", 9},  // not kept whole
+        // Lines of any length set what their beginning and their last "=" say.
+        {"cue_ctl=" + std::string(9000, 'x') + "=DEBUG", Log::DBG, 1, "9.9.9.9", 9},
+        {"MODE=" + std::string(9000, 'x'), Log::MAJOR, 0, "9.9.9.9", 9},
+        {"MODE=REMOTE" + std::string(9000, 'x'), Log::MAJOR, 0, "9.9.9.9", 9},
+        {"REMOTE_HOST=" + std::string(9000, '=') + "1.2.3.4:" + std::string(9000, ' ') + "+5140" + std::string(9000, 'x'),
+         Log::MAJOR, 1, "1.2.3.4", 5140},
+        {"REMOTE_HOST=1.2.3.4:-" + std::string(9000, '9'), Log::MAJOR, 1, "1.2.3.4", INT32_MIN},
+        {"REMOTE_HOST=1.2.3.4:" + std::string(9000, '9'), Log::MAJOR, 1, "1.2.3.4", INT32_MAX},
+        {"REMOTE_HOST=1.2.3.4:- 1", Log::MAJOR, 1, "1.2.3.4", 0},
+        // The line the read cap cuts sets nothing.
+        {"cue_ctl=INFO\ncue_ctl=" + std::string(16 << 20, 'x') + "=DEBUG", Log::INFO, 1, "9.9.9.9", 9},
         {"# only\n\n#comments", Log::MAJOR, 1, "9.9.9.9", 9},
     };
     for (const Case& c : cases) {

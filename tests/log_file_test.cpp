@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 
 #include <climits>
@@ -23,6 +25,19 @@ std::string Header(Log::eLevel level, time_t seconds, long nanoseconds)
 }
 
 }  // namespace
+
+// rename fails onto this path while it is set, as on a disk that fails a
+// rotation's final replace.
+static std::string FailRenameOnto;
+
+extern "C" int rename(const char* from, const char* to) noexcept
+{
+    if (FailRenameOnto == to) {
+        errno = EIO;
+        return -1;
+    }
+    return renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
 
 // What the macros record for their caller, and how often their arguments ran.
 static int Evaluated = 0;
@@ -124,6 +139,23 @@ TEST_F(LogFile, RotationPastTheLimitKeepsTheNewestFilesAndStartsAFreshOneWithThe
         EXPECT_FALSE(Exists(LogPath + ".3"));
     }
     EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
+}
+
+TEST_F(LogFile, AFailedFinalReplaceLeavesTwoFilesAndTheNextRotationKeepsBoth)
+{
+    auto log = Open("cue_ctl=DEBUG\n");
+    log->SetLogRotationConfig(1, 2);
+    WriteFile(LogPath, std::string(1 << 20, 'x'));
+    FailRenameOnto = LogPath;
+    log->Write("first", Log::DBG, Function);
+    FailRenameOnto.clear();
+    EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
+    WriteFile(LogPath, std::string(1 << 20, 'y'));
+    log->Write("second", Log::DBG, Function);
+    const std::string one = ReadFile(LogPath + ".1");
+    const std::string two = ReadFile(LogPath + ".2");
+    EXPECT_EQ(two.front() + two.substr(two.size() - 6), "xfirst\n");
+    EXPECT_EQ(one.front() + one.substr(one.size() - 7), "ysecond\n");
 }
 
 TEST_F(LogFile, AWriterNeverWaitsForAnotherThatIsRotatingTheFile)
