@@ -77,6 +77,11 @@ class CommandLine(harness.TestCase):
 
 
 class FileFaults(harness.TestCase):
+    def setUp(self):
+        refused = harness.user_namespaces_refused()
+        if refused:
+            self.skipTest(refused)
+
     def stop(self, **options):
         box = self.stop_run(unprivileged=True, **options)
         self.assertEqual(box.core[:2], ["CONNECT", STOP_FRAME])
