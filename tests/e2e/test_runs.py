@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The real binaries in the jail: cue_ctl against the core simulator, as root
 and unprivileged (the link's rules, case by case, are unit tests); a fleet of the
-library's writers logging REMOTE to a real rsyslogd on the shipped
-configuration (scripts/fleet checks what arrives)."""
+library's writers logging REMOTE to real rsyslogds on the shipped examples, a
+site's and one forwarding to a central store (scripts/fleet checks what arrives)."""
 import os
 import subprocess
 
@@ -107,15 +107,24 @@ class FileFaults(harness.TestCase):
 
 
 class Fleet(harness.TestCase):
-    def test_a_fleet_s_records_arrive_whole_in_order_each_unit_in_its_own_file(self):
+    def fleet(self, sites):
+        """scripts/fleet in the jail: it checks what arrives byte for byte, and fails on any fault."""
         box = harness.Sandbox(self)
         writer = os.path.realpath(WRITER)
         binds = [arg for folder in box.binds + [os.path.dirname(writer), REPO] for arg in ("--bind", folder)]
-        fleet = [FLEET, UNITS, RECORDS, PERIOD_US, "--"] + harness.PREFIX + [writer]
+        outage = "FLEET_OUTAGE=" + os.environ.get("FLEET_OUTAGE", "")  # restart: stopped and started, not paused
+        fleet = ["env", outage, FLEET, UNITS, RECORDS, PERIOD_US, sites, "--"] + harness.PREFIX + [writer]
         jail = subprocess.run([harness.JAIL, box.root] + binds + ["--"] + fleet,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=280)
         print(jail.stdout)
         self.assertEqual(jail.returncode, 0, jail.stdout)
+
+    def test_a_site_s_records_arrive_byte_for_byte_each_unit_in_its_own_file(self):
+        self.fleet("0")
+
+    def test_through_a_site_to_central_over_tls_across_its_outage_refusing_another_ca_s_site(self):
+        self.fleet(os.environ.get("FLEET_SITES", "1"))
+
 
 if __name__ == "__main__":
     harness.main()
