@@ -19,7 +19,7 @@ REPO = os.path.realpath(os.path.join(harness.HERE, os.pardir, os.pardir))
 FLEET = os.path.join(REPO, "scripts", "fleet")
 # The library as another application uses it, beside cue_ctl in the same build tree.
 WRITER = os.path.join(os.path.dirname(harness.CUE_CTL), os.pardir, "tools", "log_writer")
-UNITS, RECORDS, PERIOD_US = os.environ.get("FLEET_UNITS", "8"), "1000", os.environ.get("FLEET_PERIOD_US", "1000")
+UNITS, RECORDS, PERIOD_US = os.environ.get("FLEET_UNITS", "8"), "1000", os.environ.get("FLEET_PERIOD_US", "0")
 
 
 class CommandLine(harness.TestCase):
