@@ -1,6 +1,7 @@
 # Installation (honours DESTDIR) and two Debian packages, CPack components:
 #   cue-ctl            the tool for the unit: cue_ctl, its man page, the folders
-#                      it needs, the rsyslog example for the site's log server
+#                      it needs, the rsyslog examples for a site's log server
+#                      and a central store
 #   libtessra-log-dev  the logging library for the unit's other applications:
 #                      headers, static archive, CMake package, pkg-config file
 include(GNUInstallDirs)
@@ -16,6 +17,7 @@ configure_file(${PROJECT_SOURCE_DIR}/cmd/cue_ctl.1.in ${PROJECT_BINARY_DIR}/cue_
 execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/cue_ctl.1 COMMAND_ERROR_IS_FATAL ANY)
 install(FILES ${PROJECT_BINARY_DIR}/cue_ctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${CUE_TOOL})
 install(FILES ${PROJECT_SOURCE_DIR}/tools/rsyslog/cue_ctl-remote.conf ${PROJECT_SOURCE_DIR}/tools/rsyslog/cue_ctl-remote.logrotate
+        ${PROJECT_SOURCE_DIR}/tools/rsyslog/cue_ctl-forward.inc ${PROJECT_SOURCE_DIR}/tools/rsyslog/cue_ctl-central.conf
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT ${CUE_TOOL})
 # cue_ctl's fixed paths: it creates the files, not the folders.
 install(DIRECTORY DESTINATION /config/tessra COMPONENT ${CUE_TOOL})
