@@ -27,13 +27,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/log/log.h DESTINATION ${CMAKE_INSTALL_INCLUD
 install(FILES ${PROJECT_SOURCE_DIR}/mutex/mutex.h ${PROJECT_SOURCE_DIR}/mutex/thread_annotations.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessra/mutex COMPONENT ${CUE_DEV})
 if(NOT BUILD_SHARED_LIBS)
-  # install --strip (and CPack) strips executables and shared libraries only:
-  # the archive keeps its symbols but loses its debug info here.
-  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
-    execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+  # As Debian's -dev packages carry archives: symbols, no debug info or .comment.
+  # CPack must not strip (cue_ctl's debug info goes to cue-ctl-dbgsym): done here.
+  install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug --remove-section=.comment
       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:log>\"
-      COMMAND_ERROR_IS_FATAL ANY)
-  endif()" COMPONENT ${CUE_DEV})
+      COMMAND_ERROR_IS_FATAL ANY)" COMPONENT ${CUE_DEV})
 endif()
 
 # The CMake package. Its version file also refuses a package built for
@@ -91,8 +89,8 @@ set(CPACK_COMPONENT_LIBTESSRA-LOG-DEV_DESCRIPTION "Playback unit logging library
 The logging library of the playback unit's applications: log records to a
 rotated file or a log server, with its mutex. Static library, headers,
 CMake package (TessraLog) and pkg-config file (tessra-log).")
-# The unit has little flash: no debug info in the packages.
-set(CPACK_STRIP_FILES ON)
+# The unit has little flash: cue_ctl ships stripped, its debug info in cue-ctl-dbgsym, for gdb on the host.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 # cue_ctl links fully static in every packaged build (CUE_SHIPPED_LINK) and
 # the library is static: neither package needs anything on the unit. Only
 # the checking builds link dynamically, and they are not packaged.
