@@ -2,7 +2,6 @@
 // the mode line and the remote host line.
 #include <errno.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,7 +12,12 @@
 #include <string_view>
 
 #include "log.h"
+#include "conf_reader.h"
 #include "whole_file.h"
+
+using tessra::Descriptor;
+using tessra::IsSameFile;
+using tessra::WriteWhole;
 
 namespace {
 
@@ -22,13 +26,6 @@ constexpr const char* LevelWords[] = {"NONE", "MAJOR", "WARNING", "INFO", "DEBUG
 constexpr int MaxCommentLines = 20;
 constexpr int MaxLinkHops = 8;  // as a loop of links would go on for ever
 
-// The text after the last "=", or the whole line without one.
-std::string_view ValueOf(std::string_view line)
-{
-    const size_t equals = line.rfind('=');
-    return equals == std::string_view::npos ? line : line.substr(equals + 1);
-}
-
 Log::eLevel LevelFromWord(std::string_view word)
 {
     for (int level = Log::NONE; level <= Log::MORE_DBG; ++level)
@@ -36,82 +33,6 @@ Log::eLevel LevelFromWord(std::string_view word)
             return static_cast<Log::eLevel>(level);
     return Log::NONE;
 }
-
-// strtol in base 10, saturated to 32 bits as on the unit, whose long is 32
-// bits. The text runs to the end of the line, where the reader put a zero.
-int32_t PortFromText(const char* text)
-{
-    const long port = strtol(text, nullptr, 10);
-    return port > INT32_MAX ? INT32_MAX : port < INT32_MIN ? INT32_MIN : static_cast<int32_t>(port);
-}
-
-// Reads the file line by line as getline does: up to each "\n", the last
-// line without one. A line keeps its first MaxLineLength bytes and the rest
-// is read past, so that no line costs more memory than that whatever the
-// file holds. Opened non-blocking so that a FIFO at the path cannot hold
-// the reader, and cut off after MaxConfBytes so that a device or an endless
-// file there cannot hold it either.
-class ConfReader {
-public:
-    static constexpr size_t MaxLineLength = 8192;
-
-    explicit ConfReader(const std::string& path) : File(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
-
-    bool IsOpen() const { return File.IsOpen(); }
-
-    // False at the end of the file or at a read error. whole is false for a
-    // line longer than MaxLineLength; line then holds its beginning.
-    bool NextLine(std::string_view& line, bool& whole)
-    {
-        size_t length = 0;
-        size_t total = 0;
-        bool any = false;
-        for (;;) {
-            if (Next == End && !Fill())
-                break;
-            any = true;
-            const char* newline = static_cast<const char*>(memchr(Buffer + Next, '\n', End - Next));
-            const size_t stop = newline != nullptr ? static_cast<size_t>(newline - Buffer) : End;
-            const size_t kept = std::min(stop - Next, MaxLineLength - length);
-            memcpy(Line + length, Buffer + Next, kept);
-            length += kept;
-            total += stop - Next;
-            Next = newline != nullptr ? stop + 1 : stop;
-            if (newline != nullptr)
-                break;
-        }
-        Line[length] = '\0';
-        line = std::string_view(Line, length);
-        whole = total == length;
-        return any;
-    }
-
-private:
-    static constexpr size_t MaxConfBytes = 16 << 20;
-
-    bool Fill()
-    {
-        if (Total >= MaxConfBytes)
-            return false;
-        ssize_t count;
-        do
-            count = read(File.Get(), Buffer, sizeof Buffer);
-        while (count < 0 && errno == EINTR);
-        if (count <= 0)
-            return false;
-        Next = 0;
-        End = static_cast<size_t>(count);
-        Total += End;
-        return true;
-    }
-
-    const Descriptor File;
-    char Buffer[4096];
-    size_t Next = 0;
-    size_t End = 0;
-    size_t Total = 0;
-    char Line[MaxLineLength + 1];
-};
 
 // Where the default file goes: the path itself or, when the path is a
 // (dangling) symbolic link, where it points, so that the link stays one.
@@ -192,36 +113,32 @@ void SyncFolder(const std::string& folder)
 
 bool Log::ParseLogConfFile()
 {
-    ConfReader file(ConfFilePath);
+    tessra::ConfReader file(ConfFilePath);
     if (!file.IsOpen())
         return false;
 
+    const std::string appKey = AppName + "=";
+    tessra::ConfLine line(std::max(appKey.size(), sizeof "REMOTE_HOST" - 1));
     int comments = 0;
-    std::string_view line;
     bool whole;
     while (file.NextLine(line, whole)) {
         if (comments >= MaxCommentLines)
             break;
-        if (line.empty())
+        // A line the read cap cut sets nothing: its value is unknown.
+        if (line.IsEmpty() || !whole)
             continue;
-        if (line[0] == '#') {
+        if (line.StartsWith("#")) {
             ++comments;
             continue;
         }
-        // A line too long to keep whole sets nothing: its value is unknown.
-        if (!whole)
-            continue;
-        const std::string_view value = ValueOf(line);
-        if (line.size() > AppName.size() && line.compare(0, AppName.size(), AppName) == 0 &&
-            line[AppName.size()] == '=') {
-            Level = LevelFromWord(value);
-        } else if (line.compare(0, 4, "MODE") == 0) {
-            LogMode = value == "REMOTE" ? 1 : 0;
-        } else if (line.compare(0, 11, "REMOTE_HOST") == 0) {
+        if (line.StartsWith(appKey)) {
+            Level = LevelFromWord(line.Value());
+        } else if (line.StartsWith("MODE")) {
+            LogMode = line.Value() == "REMOTE" ? 1 : 0;
+        } else if (line.StartsWith("REMOTE_HOST")) {
             // "IpAddress:Port"; a value without a port gives port 0.
-            const size_t colon = value.find(':');
-            RemoteIp.assign(value.substr(0, colon));
-            RemotePort = colon == std::string_view::npos ? 0 : PortFromText(value.data() + colon + 1);
+            RemoteIp.assign(line.Address());
+            RemotePort = line.Port();
         }
     }
     return true;

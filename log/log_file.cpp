@@ -12,6 +12,11 @@
 #include "log.h"
 #include "whole_file.h"
 
+using tessra::AreLinked;
+using tessra::CreateWhole;
+using tessra::Descriptor;
+using tessra::IsSameFile;
+
 namespace {
 
 constexpr char HeaderBlock[] =

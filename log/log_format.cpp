@@ -49,7 +49,7 @@ void Log::Write(const char* format, eLevel level, const char* function, ...)
         return;
     va_list args;
     va_start(args, function);
-    WriteV(format, level, function, args);
+    Deliver(format, level, function, args);
     va_end(args);
 }
 
@@ -58,16 +58,31 @@ void Log::Write(const char* format, const unsigned char* data, unsigned int size
 {
     if (level > Level.load(std::memory_order_relaxed))
         return;
-    char text[10240];
     va_list args;
     va_start(args, function);
-    vsnprintf(text, sizeof text, format, args);
+    WriteV(format, data, size, bytesPerLine, indentation, level, function, args);
     va_end(args);
+}
+
+void Log::WriteV(const char* format, eLevel level, const char* function, va_list args)
+{
+    if (level > Level.load(std::memory_order_relaxed))
+        return;
+    Deliver(format, level, function, args);
+}
+
+void Log::WriteV(const char* format, const unsigned char* data, unsigned int size, unsigned int bytesPerLine,
+                 unsigned int indentation, eLevel level, const char* function, va_list args)
+{
+    if (level > Level.load(std::memory_order_relaxed))
+        return;
+    char text[10240];
+    vsnprintf(text, sizeof text, format, args);
     const std::string dump = ConvertByteArrayToString(data, size, static_cast<int>(bytesPerLine), indentation);
     Write("%s\n%s", level, function, text, dump.c_str());
 }
 
-void Log::WriteV(const char* format, eLevel level, const char* function, va_list args)
+void Log::Deliver(const char* format, eLevel level, const char* function, va_list args)
 {
     char header[80];
     if (LogMode.load(std::memory_order_relaxed) != 0) {
@@ -80,16 +95,34 @@ void Log::WriteV(const char* format, eLevel level, const char* function, va_list
     WriteLocal(level, format, function, args);
 }
 
+void tessra::WriteRecord(Log& log, Log::eLevel level, const char* function, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    log.WriteV(format, level, function, args);
+    va_end(args);
+}
+
+void tessra::WriteRecord(Log& log, Log::eLevel level, const char* function, const unsigned char* data,
+                         unsigned int size, unsigned int bytesPerLine, unsigned int indentation, const char* format,
+                         ...)
+{
+    va_list args;
+    va_start(args, format);
+    log.WriteV(format, data, size, bytesPerLine, indentation, level, function, args);
+    va_end(args);
+}
+
 // "%d/%02d/%02d %02d:%02d:%02d.%03d %8lu %5.5s  ": UTC time with milliseconds,
 // the thread number right-aligned in 8 columns, the level column, two spaces.
 void Log::FormatHeader(char* buffer, eLevel level)
 {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    FormatRecordHeader(buffer, level, now);
+    tessra::FormatRecordHeader(buffer, level, now);
 }
 
-void FormatRecordHeader(char* buffer, Log::eLevel level, const struct timespec& now)
+void tessra::FormatRecordHeader(char* buffer, Log::eLevel level, const struct timespec& now)
 {
     HeaderParts& parts = Parts;
     if (!parts.Valid || parts.Second != now.tv_sec) {

@@ -10,6 +10,10 @@
 // column and two spaces. Any time fits the 80-byte buffer: a year past 9999
 // widens the date, a time the calendar cannot hold writes zeros. Internal to
 // the library and its tests; not installed.
+namespace tessra {
+
 void FormatRecordHeader(char* buffer, Log::eLevel level, const struct timespec& time);
+
+}  // namespace tessra
 
 #endif

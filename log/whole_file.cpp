@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace tessra {
+
 Descriptor::~Descriptor()
 {
     if (Fd >= 0)
@@ -51,3 +53,5 @@ bool CreateWhole(const std::string& path, const std::string& text, bool sync)
         unlink(path.c_str());
     return whole;
 }
+
+}  // namespace tessra

@@ -10,6 +10,8 @@
 // and only then named, in one step, by link or rename. Internal to the
 // library; not installed.
 
+namespace tessra {
+
 // Owns one descriptor, if the open succeeded, and closes it when it goes.
 class Descriptor {
 public:
@@ -39,5 +41,7 @@ bool WriteWhole(const Descriptor& file, const std::string& text, bool sync);
 // or link already there is removed, never followed or written through. On
 // any failure nothing is left at path.
 bool CreateWhole(const std::string& path, const std::string& text, bool sync);
+
+}  // namespace tessra
 
 #endif

@@ -7,14 +7,15 @@
 
 class Log;
 
-// One POSIX mutex, recursive or error-checking, chosen at construction.
-// With a trace log, every Lock and Unlock first writes a DBG record through
-// it. Lock and Unlock may be called from any thread; results are the POSIX
-// error numbers, unchanged. lock and unlock make it a standard lockable, for
+// One POSIX mutex, recursive or error-checking, chosen at construction; by
+// default a plain error-checking lock without tracing. With a trace log,
+// every Lock and Unlock first writes a DBG record through it. Lock and
+// Unlock may be called from any thread; results are the POSIX error
+// numbers, unchanged. lock and unlock make it a standard lockable, for
 // std::lock_guard and std::unique_lock.
 class TESSRA_CAPABILITY("mutex") Mutex {
 public:
-    Mutex(bool recursive, Log* traceLog);
+    explicit Mutex(bool recursive = false, Log* traceLog = nullptr);
     ~Mutex();
 
     Mutex(const Mutex&) = delete;

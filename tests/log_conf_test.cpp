@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "log_internals.h"
 #include "support.h"
 
 namespace {
@@ -42,31 +43,41 @@ TEST_F(ConfFile, EachLineKindSetsItsFieldsByTheFileRules)
         {comments + "cue_ctl=INFO\n" + comments + "#c\n#c\n#c\n#c\nMODE=LOCAL", Log::INFO, 1, "9.9.9.9", 9},  // ends at the 21st
         {comments + comments + "#c\n#c\n#c\n\n\n" + "cue_ctl=DEBUG", Log::DBG, 1, "9.9.9.9", 9},  // empty lines don't count
         {std::string(10000, '#') + "\ncue_ctl=" + std::string(5000, 'x') + "=DEBUG\nMODE=LOCAL", Log::DBG, 0, "9.9.9.9", 9},
-        {"cue_ctl=" + std::string(8184, 'x') + "=DEBUG\nMODE=LOCAL", Log::MAJOR, 0, "9.9.9.9", 9},  // not kept whole
+        // Lines of any length set what their beginning and their last "=" say.
+        {"cue_ctl=" + std::string(9000, 'x') + "=DEBUG", Log::DBG, 1, "9.9.9.9", 9},
+        {"MODE=" + std::string(9000, 'x'), Log::MAJOR, 0, "9.9.9.9", 9},
+        {"MODE=REMOTE" + std::string(9000, 'x'), Log::MAJOR, 0, "9.9.9.9", 9},
+        {"REMOTE_HOST=" + std::string(9000, '=') + "1.2.3.4:" + std::string(9000, ' ') + "+5140" + std::string(9000, 'x'),
+         Log::MAJOR, 1, "1.2.3.4", 5140},
+        {"REMOTE_HOST=1.2.3.4:-" + std::string(9000, '9'), Log::MAJOR, 1, "1.2.3.4", INT32_MIN},
+        {"REMOTE_HOST=1.2.3.4:" + std::string(9000, '9'), Log::MAJOR, 1, "1.2.3.4", INT32_MAX},
+        {"REMOTE_HOST=1.2.3.4:- 1", Log::MAJOR, 1, "1.2.3.4", 0},
+        // The line the read cap cuts sets nothing.
+        {"cue_ctl=INFO\ncue_ctl=" + std::string(16 << 20, 'x') + "=DEBUG", Log::INFO, 1, "9.9.9.9", 9},
         {"# only\n\n#comments", Log::MAJOR, 1, "9.9.9.9", 9},
     };
     for (const Case& c : cases) {
         WriteFile(Path, "cue_ctl=MAJOR\nMODE=REMOTE\nREMOTE_HOST=9.9.9.9:9\n");
-        ASSERT_TRUE(Parsed.ParseLogConfFile());
+        ASSERT_TRUE(Internals::ParseLogConfFile(Parsed));
         WriteFile(Path, c.file + "\n");
-        ASSERT_TRUE(Parsed.ParseLogConfFile());
+        ASSERT_TRUE(Internals::ParseLogConfFile(Parsed));
         EXPECT_EQ(Parsed.GetLevel(), c.level) << c.file.substr(0, 100);
         EXPECT_EQ(Parsed.GetLogMode(), c.mode) << c.file.substr(0, 100);
-        EXPECT_EQ(Parsed.GetRemoteIp(), c.ip) << c.file.substr(0, 100);
-        EXPECT_EQ(Parsed.GetRemotePort(), c.port) << c.file.substr(0, 100);
+        EXPECT_EQ(Internals::RemoteIp(Parsed), c.ip) << c.file.substr(0, 100);
+        EXPECT_EQ(Internals::RemotePort(Parsed), c.port) << c.file.substr(0, 100);
     }
 }
 
 TEST_F(ConfFile, MissingFifoOrFolderChangesNothingAndNeverBlocks)
 {
-    EXPECT_FALSE(Parsed.ParseLogConfFile());
+    EXPECT_FALSE(Internals::ParseLogConfFile(Parsed));
     ASSERT_EQ(mkfifo(Path.c_str(), 0600), 0);
-    EXPECT_TRUE(Parsed.ParseLogConfFile());
+    EXPECT_TRUE(Internals::ParseLogConfFile(Parsed));
     remove(Path.c_str());
     ASSERT_EQ(mkdir(Path.c_str(), 0700), 0);
-    EXPECT_TRUE(Parsed.ParseLogConfFile());
+    EXPECT_TRUE(Internals::ParseLogConfFile(Parsed));
     EXPECT_EQ(Parsed.GetLevel(), Log::INFO);
-    EXPECT_EQ(Parsed.GetRemoteIp(), "");
+    EXPECT_EQ(Internals::RemoteIp(Parsed), "");
 }
 
 TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
@@ -75,7 +86,7 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
     for (int level = Log::NONE; level <= Log::MORE_DBG; ++level) {
         Log log("/dev/null", "cue_ctl", Path.c_str(), static_cast<Log::eLevel>(level));
         remove(Path.c_str());
-        log.WriteDefaultConfFile();
+        Internals::WriteDefaultConfFile(log);
         EXPECT_EQ(ReadFile(Path),
                   "#Tavrin Technology Log Configuration File\n"
                   "#Format: <ApplicationName=LogLevel> (No space allowed)\n"
@@ -88,7 +99,7 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
                   "cue_ctl=" + std::string(words[level]) + "\n"
                   "MODE=LOCAL\n"
                   "REMOTE_HOST=0.0.0.0:0\n");
-        ASSERT_TRUE(log.ParseLogConfFile());
+        ASSERT_TRUE(Internals::ParseLogConfFile(log));
         EXPECT_EQ(log.GetLevel(), level);
     }
 }
@@ -96,14 +107,14 @@ TEST_F(ConfFile, DefaultFileIsElevenExactLinesAndReadsBackToTheSameLevel)
 TEST_F(ConfFile, DefaultFileLeavesAFileThatAppearedAloneAndFollowsASymbolicLink)
 {
     WriteFile(Path, "MODE=REMOTE\n");
-    Parsed.WriteDefaultConfFile();
+    Internals::WriteDefaultConfFile(Parsed);
     EXPECT_EQ(ReadFile(Path), "MODE=REMOTE\n");
 
     // A link, relative to its folder, into a folder of its own.
     remove(Path.c_str());
     ASSERT_EQ(mkdir((Files.Dir + "/shared").c_str(), 0700), 0);
     ASSERT_EQ(symlink("shared/log.conf", Path.c_str()), 0);
-    Parsed.WriteDefaultConfFile();
+    Internals::WriteDefaultConfFile(Parsed);
     char target[64] = {};
     EXPECT_GT(readlink(Path.c_str(), target, sizeof target - 1), 0);
     EXPECT_STREQ(target, "shared/log.conf");

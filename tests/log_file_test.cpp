@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 
 #include <climits>
@@ -6,6 +8,7 @@
 #include <vector>
 
 #include <tessra/log/record_header.h>
+#include "log_internals.h"
 #include "support.h"
 
 namespace {
@@ -17,11 +20,54 @@ class LogFile : public ::testing::Test, protected LogFiles {};
 std::string Header(Log::eLevel level, time_t seconds, long nanoseconds)
 {
     char header[80];
-    FormatRecordHeader(header, level, {seconds, nanoseconds});
+    tessra::FormatRecordHeader(header, level, {seconds, nanoseconds});
     return header;
 }
 
 }  // namespace
+
+// rename fails onto this path while it is set, as on a disk that fails a
+// rotation's final replace.
+static std::string FailRenameOnto;
+
+extern "C" int rename(const char* from, const char* to) noexcept
+{
+    if (FailRenameOnto == to) {
+        errno = EIO;
+        return -1;
+    }
+    return renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+// What the macros record for their caller, and how often their arguments ran.
+static int Evaluated = 0;
+
+static int Counted()
+{
+    return ++Evaluated;
+}
+
+static void SendFrame(Log::eLevel level)
+{
+    const unsigned char frame[] = {0x02, 0x05};
+    TESSRA_LOG(level, "sending %d", Counted());
+    TESSRA_LOG_DUMP(level, frame, sizeof frame, 10, 4, "sent %zu bytes (%d)", sizeof frame, Counted());
+}
+
+TEST_F(LogFile, MacrosEvaluateNothingBelowTheLevelAndNameTheirCaller)
+{
+    WriteFile(ConfPath, "cue_ctl=INFO\n");
+    Log::GetLog(LogPath.c_str(), "cue_ctl", ConfPath.c_str(), Log::NONE)->SetDisplayMethod(true);
+    SendFrame(Log::DBG);
+    EXPECT_EQ(Evaluated, 0);
+    SendFrame(Log::INFO);
+    EXPECT_EQ(Evaluated, 2);
+    Log::Destroy();
+    const std::string indent(Header(Log::INFO, 0, 0).size(), ' ');
+    const std::string caller = "[void SendFrame(Log::eLevel)] \n";
+    EXPECT_NE(ReadFile(LogPath).find(caller + indent + "sending 1\n"), std::string::npos) << ReadFile(LogPath);
+    EXPECT_NE(ReadFile(LogPath).find(caller + indent + "sent 2 bytes (2)\n  [ 02 05"), std::string::npos);
+}
 
 TEST_F(LogFile, AtNoneOnlyNoneRecordsWithoutHeadersAboveItEachStartAddsTheHeaderBlockAndTheLevelFilters)
 {
@@ -95,6 +141,23 @@ TEST_F(LogFile, RotationPastTheLimitKeepsTheNewestFilesAndStartsAFreshOneWithThe
     EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
 }
 
+TEST_F(LogFile, AFailedFinalReplaceLeavesTwoFilesAndTheNextRotationKeepsBoth)
+{
+    auto log = Open("cue_ctl=DEBUG\n");
+    log->SetLogRotationConfig(1, 2);
+    WriteFile(LogPath, std::string(1 << 20, 'x'));
+    FailRenameOnto = LogPath;
+    log->Write("first", Log::DBG, Function);
+    FailRenameOnto.clear();
+    EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
+    WriteFile(LogPath, std::string(1 << 20, 'y'));
+    log->Write("second", Log::DBG, Function);
+    const std::string one = ReadFile(LogPath + ".1");
+    const std::string two = ReadFile(LogPath + ".2");
+    EXPECT_EQ(two.front() + two.substr(two.size() - 6), "xfirst\n");
+    EXPECT_EQ(one.front() + one.substr(one.size() - 7), "ysecond\n");
+}
+
 TEST_F(LogFile, AWriterNeverWaitsForAnotherThatIsRotatingTheFile)
 {
     auto log = Open("cue_ctl=DEBUG\n");
@@ -157,7 +220,7 @@ TEST(RecordHeader, UtcTimeThreadNumberAndLevelInFixedColumns)
     Log nullLog("/dev/null", "", "/etc/log.conf", Log::NONE);  // and the clock's time, to the second
     char now[80];
     const time_t before = time(nullptr);
-    nullLog.FormatHeader(now, Log::INFO);
+    Internals::FormatHeader(nullLog, now, Log::INFO);
     EXPECT_TRUE(Header(Log::INFO, before, 0).compare(0, 19, now, 19) == 0 ||
                 Header(Log::INFO, before + 1, 0).compare(0, 19, now, 19) == 0) << now;
 }
@@ -168,7 +231,7 @@ TEST(ByteDump, FillsTheLastLineClampsItsWidthAndRefusesMoreThan1024Bytes)
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<unsigned char>(i + 1);
     const auto dump = [&](unsigned int size, int perLine, unsigned int indentation) {
-        return Log::ConvertByteArrayToString(bytes.data(), size, perLine, indentation);
+        return Internals::ConvertByteArrayToString(bytes.data(), size, perLine, indentation);
     };
     EXPECT_EQ(dump(12, 10, 4), "  [ 01 02 03 04 05 06 07 08 09 0A ]\n  [ 0B 0C                         ]");
     EXPECT_EQ(dump(10, 10, 0), "[ 01 02 03 04 05 06 07 08 09 0A ]");

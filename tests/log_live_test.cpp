@@ -90,6 +90,10 @@ TEST_F(LiveLog, UnreachableServerIsReportedRecordsAreDroppedAndTheThreadRetries)
     EXPECT_GE(peer, 0);
     EXPECT_EQ(server.Accept(5500), -1);  // connected: no further attempt
     EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
+    log.reset();  // the server sees the connection end while the process lives on
+    char byte;
+    EXPECT_TRUE(Listener::Readable(peer, 5000));
+    EXPECT_EQ(read(peer, &byte, 1), 0);
     close(peer);
 }
 

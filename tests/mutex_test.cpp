@@ -17,7 +17,7 @@ TEST(MutexKinds, RecursiveTakesARelockErrorCheckingRefusesIt) TESSRA_NO_THREAD_S
     EXPECT_EQ(recursive.Unlock(), 0);
     EXPECT_EQ(recursive.Unlock(), 0);
 
-    Mutex checking(false, nullptr);
+    Mutex checking;  // the default: error-checking, no trace
     {
         const std::lock_guard<Mutex> held(checking);
         EXPECT_EQ(checking.Lock(), EDEADLK);

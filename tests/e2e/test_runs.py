@@ -49,11 +49,17 @@ class CommandLine(harness.TestCase):
         self.assertFalse(box.exists(LOG))
         self.assertEqual(box.core, ["CONNECT", STOP_FRAME, "CLOSED"])
 
-    def test_stop_is_sent_acknowledged_and_every_step_recorded(self):
-        box = self.stop_run()
+    def test_stop_is_sent_acknowledged_every_step_recorded_and_the_log_rotated_past_1_mib_into_2_files(self):
+        # With the start's header block and the first record, the log passes 1 MiB.
+        setup = ("head -c 1048400 /dev/zero | tr '\\0' x >/var/log/tessra/cue_ctl.log && "
+                 "echo one >/var/log/tessra/cue_ctl.log.1 && echo two >/var/log/tessra/cue_ctl.log.2")
+        box = self.stop_run(setup=setup)
+        rotated = box.read(LOG + ".1")
+        self.assertTrue(rotated.startswith("x" * 1048400 + harness.HEADER_BLOCK), rotated[-300:])
+        self.assertRegex(rotated, r"DBG  Connection with core established\. \(Socket: \d+\)\n\Z")
+        self.assertEqual((box.read(LOG + ".2"), box.exists(LOG + ".3")), ("one\n", False))
         self.assertTrue(box.read(LOG).startswith(harness.HEADER_BLOCK))
-        self.assertEqual(box.records(), [CONNECTED, DEV_ID, ("DBG", "Exiting ProcessStop()"),
-                                         ("DBG", "Connection closed. (Socket: N)")])
+        self.assertEqual(box.records(), [DEV_ID, ("DBG", "Exiting ProcessStop()"), ("DBG", "Connection closed. (Socket: N)")])
         self.assertEqual(box.core, ["CONNECT", STOP_FRAME, "CLOSED"])
 
     def test_the_last_command_counts_and_without_one_it_is_empty(self):
