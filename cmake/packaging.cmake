@@ -73,9 +73,8 @@ foreach(package ${CUE_TOOL} ${CUE_DEV})
   install(FILES ${PROJECT_BINARY_DIR}/${package}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${package})
 endforeach()
-# lintian's findings that are choices, each with its reason.
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/cue-ctl.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-        RENAME ${CUE_TOOL} COMPONENT ${CUE_TOOL})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/cue-ctl.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${CUE_TOOL} COMPONENT ${CUE_TOOL})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -98,16 +97,17 @@ set(CPACK_COMPONENT_LIBTESSRA-LOG-DEV_DESCRIPTION "Playback unit logging library
 The logging library of the playback unit's applications: log records to a
 rotated file or a log server, with its mutex. Static library, headers,
 CMake package (TessraLog) and pkg-config file (tessra-log).")
-# CPack writes no Built-Using or Multi-Arch field: each follows the Section on a
-# line of its own. Built-Using: the source packages, as dpkg knows them, of the
-# static libc and libstdc++ (its source builds libgcc too) linked into cue_ctl.
+# CPack writes no Built-Using or Multi-Arch field: each follows the Section on its own line. Built-Using:
+# the source packages, per dpkg, of the static libc and libstdc++ (whose source builds libgcc) in cue_ctl.
 if(CUE_SHIPPED_LINK)
   foreach(runtime libc.a libstdc++.a)
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime} OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+                    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
     file(REAL_PATH ${path} path)
     execute_process(COMMAND dpkg-query --search ${path} OUTPUT_VARIABLE owner COMMAND_ERROR_IS_FATAL ANY)
     string(REGEX REPLACE ":.*" "" owner "${owner}")
-    execute_process(COMMAND dpkg-query --show "--showformat=\${source:Package} (= \${source:Version})" ${owner} OUTPUT_VARIABLE source)
+    execute_process(COMMAND dpkg-query --show "--showformat=\${source:Package} (= \${source:Version})" ${owner}
+                    OUTPUT_VARIABLE source)
     list(APPEND CUE_BUILT_USING ${source})
   endforeach()
   list(JOIN CUE_BUILT_USING ", " CUE_BUILT_USING)
