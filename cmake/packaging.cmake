@@ -116,6 +116,7 @@ endif()
 
 # The unit has little flash: cue_ctl ships stripped, its debug info in cue-ctl-dbgsym, for gdb on the host.
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/repack_dbgsym.cmake)
 # cue_ctl links fully static in every packaged build (CUE_SHIPPED_LINK) and
 # the library is static: neither package needs anything on the unit. Only
 # the checking builds link dynamically, and they are not packaged.
