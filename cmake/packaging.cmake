@@ -29,13 +29,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/log/log.h DESTINATION ${CMAKE_INSTALL_INCLUD
 install(FILES ${PROJECT_SOURCE_DIR}/mutex/mutex.h ${PROJECT_SOURCE_DIR}/mutex/thread_annotations.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessra/mutex COMPONENT ${CUE_DEV})
 if(NOT BUILD_SHARED_LIBS)
-  # install --strip (and CPack) strips executables and shared libraries only:
-  # the archive keeps its symbols but loses its debug info here.
-  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
-    execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+  # As Debian's -dev packages carry archives: symbols, no debug info or .comment.
+  # CPack must not strip (cue_ctl's debug info goes to cue-ctl-dbgsym): done here.
+  install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug --remove-section=.comment
       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:log>\"
-      COMMAND_ERROR_IS_FATAL ANY)
-  endif()" COMPONENT ${CUE_DEV})
+      COMMAND_ERROR_IS_FATAL ANY)" COMPONENT ${CUE_DEV})
 endif()
 
 # The CMake package. Its version file also refuses a package built for
@@ -53,24 +51,32 @@ string(REGEX REPLACE "/$" "" CUE_PC_TO_PREFIX "${CUE_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tessra-log.pc.in ${PROJECT_BINARY_DIR}/tessra-log.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tessra-log.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT ${CUE_DEV})
 
-# Each package's Debian copyright file: the MIT licence, in the machine-readable format.
+# Each package's Debian copyright file, machine-readable: the MIT licence; cue-ctl's adds the static runtimes.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE CUE_LICENSE)
 string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)" CUE_LICENSE_HOLDER "${CUE_LICENSE}")
 set(CUE_LICENSE_HOLDER ${CMAKE_MATCH_1})
 string(REGEX REPLACE "^MIT License\n\n[^\n]+\n\n" "" CUE_LICENSE_TEXT "${CUE_LICENSE}")
 string(REGEX REPLACE "\n\n" "\n.\n" CUE_LICENSE_TEXT "${CUE_LICENSE_TEXT}")
 string(REGEX REPLACE "\n([^\n])" "\n \\1" CUE_LICENSE_TEXT " ${CUE_LICENSE_TEXT}")
-file(WRITE ${PROJECT_BINARY_DIR}/copyright
-"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+set(CUE_COPYRIGHT "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 Upstream-Name: cue_ctl
 
 Files: *
 Copyright: ${CUE_LICENSE_HOLDER}
 License: Expat
 ${CUE_LICENSE_TEXT}")
+file(READ ${CMAKE_CURRENT_LIST_DIR}/debian/cue-ctl.copyright CUE_STATIC_RUNTIMES)
+file(WRITE ${PROJECT_BINARY_DIR}/${CUE_TOOL}/copyright "${CUE_COPYRIGHT}${CUE_STATIC_RUNTIMES}")
+file(WRITE ${PROJECT_BINARY_DIR}/${CUE_DEV}/copyright "${CUE_COPYRIGHT}")
+# One changelog, compressed as the man page: the same bytes for every architecture (Multi-Arch: same).
+execute_process(COMMAND gzip -9n INPUT_FILE ${CMAKE_CURRENT_LIST_DIR}/debian/changelog
+                OUTPUT_FILE ${PROJECT_BINARY_DIR}/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
 foreach(package ${CUE_TOOL} ${CUE_DEV})
-  install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${package})
+  install(FILES ${PROJECT_BINARY_DIR}/${package}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${package})
 endforeach()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/cue-ctl.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${CUE_TOOL} COMPONENT ${CUE_TOOL})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -88,13 +94,31 @@ set(CPACK_COMPONENT_CUE-CTL_DESCRIPTION "Playback unit control tool
 cue_ctl sends one command (STOP) via the unit's core process to the
 playback cards and records every step in its log.")
 set(CPACK_DEBIAN_LIBTESSRA-LOG-DEV_PACKAGE_NAME ${CUE_DEV})
-set(CPACK_DEBIAN_LIBTESSRA-LOG-DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_LIBTESSRA-LOG-DEV_PACKAGE_SECTION "libdevel\nMulti-Arch: same")
 set(CPACK_COMPONENT_LIBTESSRA-LOG-DEV_DESCRIPTION "Playback unit logging library, development files
 The logging library of the playback unit's applications: log records to a
 rotated file or a log server, with its mutex. Static library, headers,
 CMake package (TessraLog) and pkg-config file (tessra-log).")
-# The unit has little flash: no debug info in the packages.
-set(CPACK_STRIP_FILES ON)
+# CPack writes no Built-Using or Multi-Arch field: each follows the Section on its own line. Built-Using:
+# the source packages, per dpkg, of the static libc and libstdc++ (whose source builds libgcc) in cue_ctl.
+if(CUE_SHIPPED_LINK)
+  foreach(runtime libc.a libstdc++.a)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+                    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    file(REAL_PATH ${path} path)
+    execute_process(COMMAND dpkg-query --search ${path} OUTPUT_VARIABLE owner COMMAND_ERROR_IS_FATAL ANY)
+    string(REGEX REPLACE ":.*" "" owner "${owner}")
+    execute_process(COMMAND dpkg-query --show "--showformat=\${source:Package} (= \${source:Version})" ${owner}
+                    OUTPUT_VARIABLE source)
+    list(APPEND CUE_BUILT_USING ${source})
+  endforeach()
+  list(JOIN CUE_BUILT_USING ", " CUE_BUILT_USING)
+  string(APPEND CPACK_DEBIAN_CUE-CTL_PACKAGE_SECTION "\nBuilt-Using: ${CUE_BUILT_USING}")
+endif()
+
+# The unit has little flash: cue_ctl ships stripped, its debug info in cue-ctl-dbgsym, for gdb on the host.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/repack_dbgsym.cmake)
 # cue_ctl links fully static in every packaged build (CUE_SHIPPED_LINK) and
 # the library is static: neither package needs anything on the unit. Only
 # the checking builds link dynamically, and they are not packaged.

@@ -10,9 +10,9 @@ set(CUE_TARGET_ROOT /usr/${CUE_TARGET_TRIPLET})
 set(CMAKE_C_COMPILER ${CUE_TARGET_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${CUE_TARGET_TRIPLET}-g++)
 
-# Libraries, headers and packages come from the target tree only; programs
-# (qemu, strip helpers, python) from the host.
-set(CMAKE_FIND_ROOT_PATH ${CUE_TARGET_ROOT})
+# Libraries, headers and packages come from the target trees only: the cross toolchain's
+# and / (multiarch packages: /usr/lib/powerpc-linux-gnu). Programs (qemu, python) from the host.
+set(CMAKE_FIND_ROOT_PATH ${CUE_TARGET_ROOT} /)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -82,6 +82,24 @@ bool LinkAsFirst(const std::string& log, const std::string& first)
     return unlink(first.c_str()) == 0 && link(log.c_str(), first.c_str()) == 0;
 }
 
+// File 1 becomes the log, and log.new, holding the header block (or, at
+// NONE, nothing), takes the log's name in one step. False when a step
+// failed, with file 1 no longer the log.
+bool ReplaceByFresh(const std::string& log, const std::string& first, const std::string& fresh, bool withHeader)
+{
+    if (!LinkAsFirst(log, first))
+        return false;
+    if (withHeader && rename(fresh.c_str(), log.c_str()) == 0)
+        return true;
+    // At NONE no new log is made: the name goes, and the next record starts a file.
+    if (!withHeader && unlink(log.c_str()) == 0) {
+        unlink(fresh.c_str());
+        return true;
+    }
+    unlink(first.c_str());
+    return false;
+}
+
 bool Exists(const std::string& path)
 {
     struct stat status;
@@ -163,7 +181,8 @@ void Log::RotateLogFile()
     const std::string fresh = LogFilePath + ".new";
     const bool resumed = Exists(fresh);
     const bool withHeader = Level.load(std::memory_order_relaxed) != NONE;
-    const bool prepared = CreateWhole(fresh, withHeader ? HeaderBlock : "", false);
+    const std::string header = withHeader ? HeaderBlock : "";
+    const bool prepared = CreateWhole(fresh, header, false);
     if (!(resumed && AreLinked(first, LogFilePath))) {
         int gap = resumed ? FirstGap(base, count) : 0;
         if (gap == 0) {
@@ -173,16 +192,13 @@ void Log::RotateLogFile()
         for (int i = gap; i >= 2; --i)
             rename((base + std::to_string(i - 1)).c_str(), (base + std::to_string(i)).c_str());
     }
-    if (prepared && LinkAsFirst(LogFilePath, first)) {
-        if (withHeader && rename(fresh.c_str(), LogFilePath.c_str()) == 0)
-            return;
-        // At NONE no new log is made: the name goes, and the next record starts a file.
-        if (!withHeader && unlink(LogFilePath.c_str()) == 0) {
-            unlink(fresh.c_str());
-            return;
-        }
-        unlink(first.c_str());
-    }
+    // A failed step is tried once more: an error that passes must not send
+    // the rotation the old way below, in which another writer may start the
+    // new log before its header.
+    if (prepared && ReplaceByFresh(LogFilePath, first, fresh, withHeader))
+        return;
+    if (CreateWhole(fresh, header, false) && ReplaceByFresh(LogFilePath, first, fresh, withHeader))
+        return;
     unlink(fresh.c_str());
     rename(LogFilePath.c_str(), first.c_str());
     InsertHeader();

@@ -150,6 +150,7 @@ TEST_F(LogFile, AFailedFinalReplaceLeavesTwoFilesAndTheNextRotationKeepsBoth)
     log->Write("first", Log::DBG, Function);
     FailRenameOnto.clear();
     EXPECT_EQ(ReadFile(LogPath), HeaderBlock);
+    EXPECT_FALSE(Exists(LogPath + ".new"));
     WriteFile(LogPath, std::string(1 << 20, 'y'));
     log->Write("second", Log::DBG, Function);
     const std::string one = ReadFile(LogPath + ".1");
